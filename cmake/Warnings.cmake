@@ -1,0 +1,3 @@
+function(tarrowin_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion)
+endfunction()

@@ -1,0 +1,38 @@
+#include "TitleForm.h"
+
+#include "AppIcon.h"
+
+using namespace platform;
+
+TitleForm::TitleForm()
+    : Form("Title"), client_(*this, Surface()), Label1(client_, "Label1"),
+      Label2(client_, "Label2"), Command1(client_, "Command1")
+{
+    SetCaption("Tarrowin (Alternating bilateral visuals and tones for EMDR)");
+    SetClientSize(7380, 3765);
+    SetBorderStyle(BorderStyle::Sizable, true);
+    CentreOnScreen();
+    SetKeyPreview(false);
+    SetIcon(AppIcon());
+
+    Label1.SetCaption(
+        "Tarrowin is free to copy and to pass on to other practitioners, as long as it is "
+        "passed on whole and unchanged, with this notice, and without charge. It comes "
+        "without any warranty: check that it suits your practice before you use it with a "
+        "client. News of updates and new releases is given with each release of the program "
+        "and by the practitioners who pass it on.");
+    Label1.Move(960, 240, 4695, 1815);
+    Label1.SetWordWrap(true);
+    Label1.SetTabIndex(1);
+
+    Label2.SetCaption("Written by the Tarrowin authors, 2026.");
+    Label2.Move(960, 2280, 4695, 495);
+    Label2.SetAlignment(Label::Align::Centre);
+    Label2.SetTabIndex(2);
+
+    Command1.SetCaption("Continue");
+    Command1.Move(2760, 3120, 1215, 495);
+    Command1.SetTabIndex(0);
+
+    ApplyTabOrder();
+}

@@ -1,0 +1,362 @@
+#include "Controls.h"
+
+#include "Form.h"
+#include "Platform.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <cmath>
+
+namespace platform {
+
+namespace {
+
+int PixelsOf(float twips)
+{
+    return static_cast<int>(std::lround(static_cast<double>(twips) / TwipsPerPixel()));
+}
+
+QString Q(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+Control::Control(Container &parent, const std::string &name, QWidget *widget)
+    : form_(parent.OwningForm()), name_(name), widget_(widget)
+{
+    widget_->setParent(parent.Surface());
+    widget_->setObjectName(Q(name));
+    form_.AddControl(this);
+}
+
+Control::~Control() = default;
+
+void Control::SetLeft(float twips)
+{
+    left_ = twips;
+    PushGeometry();
+}
+
+void Control::SetTop(float twips)
+{
+    top_ = twips;
+    PushGeometry();
+}
+
+void Control::SetWidth(float twips)
+{
+    width_ = twips;
+    PushGeometry();
+}
+
+void Control::SetHeight(float twips)
+{
+    height_ = twips;
+    PushGeometry();
+}
+
+void Control::Move(float left, float top, float width, float height)
+{
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    PushGeometry();
+}
+
+void Control::PushGeometry()
+{
+    widget_->setGeometry(PixelsOf(left_), PixelsOf(top_), PixelsOf(width_), PixelsOf(height_));
+}
+
+void Control::SetVisible(bool visible)
+{
+    visible_ = visible;
+    widget_->setVisible(visible);
+}
+
+void Control::SetFont(const Font &font)
+{
+    QFont qfont(Q(font.family));
+    qfont.setStyleHint(QFont::SansSerif);
+    qfont.setPointSizeF(font.points);
+    qfont.setBold(font.bold);
+    widget_->setFont(qfont);
+}
+
+void Control::SetFocus()
+{
+    widget_->setFocus(Qt::OtherFocusReason);
+}
+
+// ---------------------------------------------------------------------------------------
+
+CommandButton::CommandButton(Container &parent, const std::string &name)
+    : Control(parent, name, new QPushButton)
+{
+    auto *button = static_cast<QPushButton *>(Widget());
+    // Enter is the window's own key; a focused button does not also take it.
+    button->setAutoDefault(false);
+    QObject::connect(button, &QPushButton::clicked, button, [this] { Click(); });
+}
+
+void CommandButton::SetCaption(const std::string &caption)
+{
+    caption_ = caption;
+    static_cast<QPushButton *>(Widget())->setText(Q(caption));
+}
+
+void CommandButton::Click()
+{
+    if (click_ && form_.IsLoaded())
+        click_();
+}
+
+// ---------------------------------------------------------------------------------------
+
+Label::Label(Container &parent, const std::string &name) : Control(parent, name, new QLabel)
+{
+    // Labels are drawn on the window's surface, under the buttons.
+    Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Widget()->lower();
+}
+
+void Label::SetCaption(const std::string &caption)
+{
+    caption_ = caption;
+    static_cast<QLabel *>(Widget())->setText(Q(caption));
+}
+
+void Label::SetAlignment(Align align)
+{
+    static_cast<QLabel *>(Widget())->setAlignment(align == Align::Centre
+                                                      ? Qt::AlignHCenter | Qt::AlignTop
+                                                      : Qt::AlignLeft | Qt::AlignTop);
+}
+
+void Label::SetWordWrap(bool wrap)
+{
+    static_cast<QLabel *>(Widget())->setWordWrap(wrap);
+}
+
+// ---------------------------------------------------------------------------------------
+
+CheckBox::CheckBox(Container &parent, const std::string &name)
+    : Control(parent, name, new QCheckBox)
+{
+    auto *box = static_cast<QCheckBox *>(Widget());
+    QObject::connect(box, &QCheckBox::toggled, box, [this](bool checked) {
+        if ((value_ != 0) != checked)
+            value_ = checked ? 1 : 0;
+    });
+}
+
+void CheckBox::SetCaption(const std::string &caption)
+{
+    caption_ = caption;
+    static_cast<QCheckBox *>(Widget())->setText(Q(caption));
+}
+
+void CheckBox::SetValue(int value)
+{
+    value_ = value;
+    static_cast<QCheckBox *>(Widget())->setChecked(value != 0);
+}
+
+// ---------------------------------------------------------------------------------------
+
+OptionButton::OptionButton(Container &parent, const std::string &name)
+    : Control(parent, name, new QRadioButton)
+{
+    auto *button = static_cast<QRadioButton *>(Widget());
+    QObject::connect(button, &QRadioButton::toggled, button, [this](bool checked) {
+        if (checked && click_ && form_.IsLoaded())
+            click_();
+    });
+}
+
+void OptionButton::SetCaption(const std::string &caption)
+{
+    caption_ = caption;
+    static_cast<QRadioButton *>(Widget())->setText(Q(caption));
+}
+
+bool OptionButton::Value() const
+{
+    return static_cast<QRadioButton *>(Widget())->isChecked();
+}
+
+void OptionButton::SetValue(bool selected)
+{
+    auto *button = static_cast<QRadioButton *>(Widget());
+    if (selected) {
+        button->setChecked(true);
+        return;
+    }
+    // The group would refuse to clear its selected button.
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(true);
+}
+
+// ---------------------------------------------------------------------------------------
+
+Frame::Frame(Container &parent, const std::string &name)
+    : Control(parent, name, new QGroupBox), inside_(parent.OwningForm(), Widget())
+{
+}
+
+void Frame::SetCaption(const std::string &caption)
+{
+    caption_ = caption;
+    static_cast<QGroupBox *>(Widget())->setTitle(Q(caption));
+}
+
+// ---------------------------------------------------------------------------------------
+
+Image::Image(Container &parent, const std::string &name) : Control(parent, name, new QLabel)
+{
+    // Drawn on the window's surface: the picture passes under a button, never over it.
+    Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Widget()->lower();
+}
+
+void Image::SetPicture(const Picture &picture)
+{
+    picture_ = picture;
+    auto *label = static_cast<QLabel *>(Widget());
+    if (picture.Pixmap()) {
+        label->setPixmap(*picture.Pixmap());
+        const auto tpp = static_cast<float>(TwipsPerPixel());
+        Move(Left(), Top(), static_cast<float>(picture.WidthPixels()) * tpp,
+             static_cast<float>(picture.HeightPixels()) * tpp);
+    } else {
+        label->clear();
+    }
+}
+
+void Image::SetBorder(bool singleLine)
+{
+    auto *label = static_cast<QLabel *>(Widget());
+    label->setFrameShape(singleLine ? QFrame::Box : QFrame::NoFrame);
+    label->setAlignment(Qt::AlignCenter);
+}
+
+// ---------------------------------------------------------------------------------------
+
+Slider::Slider(Container &parent, const std::string &name)
+    : Control(parent, name, new QSlider(Qt::Horizontal))
+{
+    auto *slider = static_cast<QSlider *>(Widget());
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setTickInterval(1);
+    slider->setPageStep(1);
+    slider->setSingleStep(1);
+    QObject::connect(slider, &QSlider::valueChanged, slider, [this](int) {
+        if (!settingFromCode_ && click_ && form_.IsLoaded())
+            click_();
+    });
+}
+
+int Slider::Value() const
+{
+    return static_cast<QSlider *>(Widget())->value();
+}
+
+void Slider::SetValue(int value)
+{
+    settingFromCode_ = true;
+    static_cast<QSlider *>(Widget())->setValue(value);
+    settingFromCode_ = false;
+}
+
+void Slider::SetRange(int min, int max)
+{
+    settingFromCode_ = true;
+    static_cast<QSlider *>(Widget())->setRange(min, max);
+    settingFromCode_ = false;
+}
+
+int Slider::Min() const
+{
+    return static_cast<QSlider *>(Widget())->minimum();
+}
+
+int Slider::Max() const
+{
+    return static_cast<QSlider *>(Widget())->maximum();
+}
+
+// ---------------------------------------------------------------------------------------
+
+Timer::Timer(Form &form, const std::string &name)
+    : name_(name), timer_(new QTimer(form.Surface())), alive_(std::make_shared<bool>(true))
+{
+    timer_->setObjectName(Q(name));
+    timer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer_, &QTimer::timeout, timer_, [this] { Tick(); });
+    form.AddTimer(this);
+}
+
+Timer::~Timer()
+{
+    *alive_ = false;
+    Halt();
+}
+
+void Timer::SetInterval(int milliseconds)
+{
+    if (milliseconds == interval_)
+        return;
+    interval_ = milliseconds;
+    Restart();
+}
+
+void Timer::SetEnabled(bool enabled)
+{
+    if (enabled == enabled_)
+        return;
+    enabled_ = enabled;
+    Restart();
+}
+
+void Timer::Restart()
+{
+    if (!timer_)
+        return;
+    if (enabled_ && interval_ > 0)
+        timer_->start(interval_);
+    else
+        timer_->stop();
+}
+
+void Timer::Tick()
+{
+    if (inHandler_ || !tick_)
+        return;
+    inHandler_ = true;
+    const auto alive = alive_;
+    tick_();
+    if (*alive)
+        inHandler_ = false;
+}
+
+void Timer::Halt()
+{
+    if (timer_)
+        timer_->stop();
+    timer_ = nullptr;
+}
+
+} // namespace platform

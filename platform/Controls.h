@@ -1,0 +1,227 @@
+// Controls placed on windows: buttons, labels, check and option boxes, frames, images,
+// sliders and timers. Positions and sizes are twips, held as single-precision values that
+// read back exactly as assigned; the toolkit shows them at the nearest pixel.
+//
+// Event handlers are ordinary functions given to On...(); the window's class passes its
+// member functions, so tests can call those directly.
+#pragma once
+
+#include "Picture.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QWidget;
+class QTimer;
+
+namespace platform {
+
+class Form;
+class Frame;
+
+struct Font
+{
+    std::string family = "MS Sans Serif"; // the system's sans-serif face stands in when absent
+    double points = 8.25;
+    bool bold = false;
+};
+
+// Where a control sits: a window's client area or a frame.
+class Container
+{
+public:
+    Container(Form &form, QWidget *surface) : form_(form), surface_(surface) {}
+    Form &OwningForm() const { return form_; }
+    QWidget *Surface() const { return surface_; }
+
+private:
+    Form &form_;
+    QWidget *surface_;
+};
+
+class Control
+{
+public:
+    Control(const Control &) = delete;
+    Control &operator=(const Control &) = delete;
+    virtual ~Control();
+
+    const std::string &Name() const { return name_; }
+    float Left() const { return left_; }
+    float Top() const { return top_; }
+    float Width() const { return width_; }
+    float Height() const { return height_; }
+    void SetLeft(float twips);
+    void SetTop(float twips);
+    void SetWidth(float twips);
+    void SetHeight(float twips);
+    // One move that sets position and size together.
+    void Move(float left, float top, float width, float height);
+    bool Visible() const { return visible_; }
+    void SetVisible(bool visible);
+    int TabIndex() const { return tabIndex_; }
+    void SetTabIndex(int index) { tabIndex_ = index; }
+    void SetFont(const Font &font);
+    // Whether the control can take the keyboard focus at all.
+    virtual bool CanTakeFocus() const { return false; }
+    void SetFocus();
+    QWidget *Widget() const { return widget_; }
+    // Re-applies the geometry after the screen's resolution changed.
+    void PushGeometry();
+
+protected:
+    Control(Container &parent, const std::string &name, QWidget *widget);
+    Form &form_;
+
+private:
+    std::string name_;
+    QWidget *widget_;
+    float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    bool visible_ = true;
+    int tabIndex_ = -1;
+};
+
+class CommandButton : public Control
+{
+public:
+    CommandButton(Container &parent, const std::string &name);
+    std::string Caption() const { return caption_; }
+    void SetCaption(const std::string &caption);
+    void OnClick(std::function<void()> handler) { click_ = std::move(handler); }
+    void Click(); // as if clicked
+    bool CanTakeFocus() const override { return true; }
+
+private:
+    std::string caption_;
+    std::function<void()> click_;
+};
+
+class Label : public Control
+{
+public:
+    enum class Align { Left, Centre };
+    Label(Container &parent, const std::string &name);
+    std::string Caption() const { return caption_; }
+    void SetCaption(const std::string &caption);
+    void SetAlignment(Align align);
+    void SetWordWrap(bool wrap);
+
+private:
+    std::string caption_;
+};
+
+class CheckBox : public Control
+{
+public:
+    CheckBox(Container &parent, const std::string &name);
+    std::string Caption() const { return caption_; }
+    void SetCaption(const std::string &caption);
+    // 0 clear, 1 ticked; any other value is held as given and shown ticked.
+    int Value() const { return value_; }
+    void SetValue(int value);
+    bool CanTakeFocus() const override { return true; }
+
+private:
+    std::string caption_;
+    int value_ = 0;
+};
+
+// Option buttons in one container form one group: selecting one clears the others.
+// Selecting one, by the practitioner or from code, raises its click when it changes the
+// selection.
+class OptionButton : public Control
+{
+public:
+    OptionButton(Container &parent, const std::string &name);
+    std::string Caption() const { return caption_; }
+    void SetCaption(const std::string &caption);
+    bool Value() const;
+    void SetValue(bool selected);
+    void OnClick(std::function<void()> handler) { click_ = std::move(handler); }
+    bool CanTakeFocus() const override { return true; }
+
+private:
+    std::string caption_;
+    std::function<void()> click_;
+};
+
+class Frame : public Control
+{
+public:
+    Frame(Container &parent, const std::string &name);
+    std::string Caption() const { return caption_; }
+    void SetCaption(const std::string &caption);
+    Container &Inside() { return inside_; }
+
+private:
+    std::string caption_;
+    Container inside_;
+};
+
+// A picture drawn on the window's surface, under the buttons, never over them. It does not
+// stretch its picture: it takes the picture's size.
+class Image : public Control
+{
+public:
+    Image(Container &parent, const std::string &name);
+    const Picture &GetPicture() const { return picture_; }
+    void SetPicture(const Picture &picture);
+    void SetBorder(bool singleLine);
+
+private:
+    Picture picture_;
+};
+
+// A horizontal slider with whole positions. Its click is raised by a change the
+// practitioner makes with mouse or keyboard, never by a position set from code.
+class Slider : public Control
+{
+public:
+    Slider(Container &parent, const std::string &name);
+    int Value() const;
+    void SetValue(int value);
+    void SetRange(int min, int max);
+    int Min() const;
+    int Max() const;
+    void OnClick(std::function<void()> handler) { click_ = std::move(handler); }
+    bool CanTakeFocus() const override { return true; }
+
+private:
+    std::function<void()> click_;
+    bool settingFromCode_ = false;
+};
+
+// A timer of the toolkit at its finest precision. A tick is never delivered again while its
+// own handler is still running; a tick of another timer may run inside it.
+class Timer
+{
+public:
+    Timer(Form &form, const std::string &name);
+    Timer(const Timer &) = delete;
+    Timer &operator=(const Timer &) = delete;
+    ~Timer();
+    const std::string &Name() const { return name_; }
+    // Milliseconds; 0 stops the ticks. Assigning the value it already has keeps its cadence.
+    int Interval() const { return interval_; }
+    void SetInterval(int milliseconds);
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool enabled);
+    void OnTimer(std::function<void()> handler) { tick_ = std::move(handler); }
+    // Delivers one tick as the toolkit would (skipped while the handler runs).
+    void Tick();
+    // Stops the ticks for good: the window is being unloaded.
+    void Halt();
+
+private:
+    void Restart();
+    std::string name_;
+    QTimer *timer_;
+    int interval_ = 0;
+    bool enabled_ = false;
+    bool inHandler_ = false;
+    std::function<void()> tick_;
+    std::shared_ptr<bool> alive_;
+};
+
+} // namespace platform

@@ -1,0 +1,122 @@
+#include "Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+std::function<void()> g_endHook;
+std::function<void(const std::string &, const std::string &)> g_messageHook;
+
+QScreen *PrimaryScreen()
+{
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+               ? QGuiApplication::primaryScreen()
+               : nullptr;
+}
+} // namespace
+
+double TwipsPerPixel()
+{
+    QScreen *screen = PrimaryScreen();
+    if (!screen || screen->logicalDotsPerInch() <= 0)
+        return 15.0;
+    return 1440.0 / screen->logicalDotsPerInch();
+}
+
+float ScreenWidthTwips()
+{
+    QScreen *screen = PrimaryScreen();
+    const int pixels = screen ? screen->geometry().width() : 1920;
+    return static_cast<float>(pixels * TwipsPerPixel());
+}
+
+float ScreenHeightTwips()
+{
+    QScreen *screen = PrimaryScreen();
+    const int pixels = screen ? screen->geometry().height() : 1080;
+    return static_cast<float>(pixels * TwipsPerPixel());
+}
+
+std::string ProgramFolder()
+{
+    QString folder = QCoreApplication::applicationDirPath();
+    if (folder.isEmpty())
+        folder = QDir::currentPath();
+    return QDir::toNativeSeparators(folder).toStdString();
+}
+
+std::string NativeSuffix(const std::string &suffix)
+{
+#ifdef _WIN32
+    return suffix;
+#else
+    std::string native = suffix;
+    for (char &c : native)
+        if (c == '\\')
+            c = '/';
+    return native;
+#endif
+}
+
+std::string InProgramFolder(const std::string &suffix)
+{
+    return ProgramFolder() + NativeSuffix(suffix);
+}
+
+void DoEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void EndProgramAtOnce()
+{
+    if (g_endHook) {
+        g_endHook();
+        return;
+    }
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void SetEndProgramHook(std::function<void()> hook)
+{
+    g_endHook = std::move(hook);
+}
+
+void ShowMessage(const std::string &title, const std::string &text)
+{
+    LogProblem(text);
+    if (g_messageHook) {
+        g_messageHook(title, text);
+        return;
+    }
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(title),
+                                QString::fromStdString(text), QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    box->raise();
+}
+
+void SetMessageHook(std::function<void(const std::string &, const std::string &)> hook)
+{
+    g_messageHook = std::move(hook);
+}
+
+void LogProblem(const std::string &text)
+{
+    std::fprintf(stderr, "tarrowin: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+} // namespace platform

@@ -1,0 +1,41 @@
+// What the program asks of its surroundings besides windows and controls: the screen, the
+// program's folder, one round of pending events, and ending the program at once.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace platform {
+
+// Twips per pixel of the screen: 1440 divided by its logical dots per inch (15 at 96).
+double TwipsPerPixel();
+// The size of the primary screen in twips.
+float ScreenWidthTwips();
+float ScreenHeightTwips();
+
+// The folder of the running program, in the system's own form, without a trailing separator.
+std::string ProgramFolder();
+// A fixed suffix such as "\Pictures\Face.ico" in the system's own form: as it stands on
+// Windows, with every backslash turned into "/" elsewhere, where a backslash is an ordinary
+// file-name character and the default files would never be found.
+std::string NativeSuffix(const std::string &suffix);
+// The program's folder followed by a fixed suffix.
+std::string InProgramFolder(const std::string &suffix);
+
+// Lets the toolkit handle every pending event once (repaints, input, other timers).
+void DoEvents();
+
+// Ends the program at once: no window's unload handling runs. Tests put a hook in place
+// so that they can see the request instead of losing the process; the call then returns.
+void EndProgramAtOnce();
+void SetEndProgramHook(std::function<void()> hook);
+
+// A message for the practitioner that does not stop the program: it shows in a window of
+// its own and the call returns at once. Tests put a hook in place to collect the messages.
+void ShowMessage(const std::string &title, const std::string &text);
+void SetMessageHook(std::function<void(const std::string &, const std::string &)> hook);
+
+// Writes one line to standard error, for problems the practitioner is also told about.
+void LogProblem(const std::string &text);
+
+} // namespace platform

@@ -1,0 +1,52 @@
+// The wave-audio control: a hidden multimedia control driven only by assignments of its
+// properties, of which the command carries the action ("Open", "Play", "stop", "close",
+// "Sound"). Each control owns one voice of the audio device. Nothing is read back by the
+// windows; a failure is passed to the problem handler, which the window decides about.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace platform {
+
+class Form;
+
+class WaveAudio
+{
+public:
+    WaveAudio(Form &form, const std::string &name);
+    WaveAudio(const WaveAudio &) = delete;
+    WaveAudio &operator=(const WaveAudio &) = delete;
+
+    const std::string &Name() const { return name_; }
+
+    // Property assignments, in the order the caller makes them.
+    void SetVisible(bool visible);
+    void SetFlag19(bool on);
+    void SetFlag14(bool on);
+    void SetFlag5(bool on);
+    void SetDeviceType(const std::string &deviceType);
+    void SetFileName(const std::string &path);
+    // "Open" readies the file, silent; "Play" sounds it from its start; "stop" silences the
+    // voice; "close" releases it; "Sound" plays the file once with no open or close.
+    // Commands are compared exactly; any other text does nothing.
+    void SetCommand(const std::string &command);
+
+    // Called with a plain sentence when a file cannot be opened or played, or when there is
+    // no sound at all.
+    void OnProblem(std::function<void(const std::string &)> handler) { problem_ = std::move(handler); }
+
+    // Tests watch every assignment of every control: "MMC.Command=Open" and the like.
+    static void SetTraceHook(std::function<void(const std::string &)> hook);
+
+private:
+    void Trace(const std::string &property, const std::string &value) const;
+    void Report(const std::string &text) const;
+    std::string name_;
+    std::string fileName_;
+    std::string deviceType_;
+    int voice_ = -1;
+    std::function<void(const std::string &)> problem_;
+};
+
+} // namespace platform

@@ -1,0 +1,190 @@
+#include "frmSettings.h"
+
+#include "app/Convert.h"
+#include "app/Notices.h"
+#include "app/Var.h"
+#include "platform/Platform.h"
+#include "stimulation/frmEMDR2.h"
+
+#include <cmath>
+
+platform::FormRef<FrmSettings> frmSettings;
+
+std::int16_t SpeedOfSlider(int position)
+{
+    return convert::CheckedInt<std::int16_t>(Sub32(Add32(position, 4) * 7LL, 5));
+}
+
+FrmSettings::FrmSettings()
+{
+    Slider1.OnClick([this] { Slider1_Click(); });
+    opt1.OnClick([this] { opt1_Click(); });
+    opt2.OnClick([this] { opt2_Click(); });
+    opt3.OnClick([this] { opt3_Click(); });
+    opt4.OnClick([this] { opt4_Click(); });
+    cmdContinue.OnClick([this] { cmdContinue_Click(); });
+    Quit.OnClick([this] { Quit_Click(); });
+    Command1.OnClick([this] { Command1_Click(); });
+    Command2.OnClick([this] { Command2_Click(); });
+    MMC3.OnProblem([](const std::string &text) { notices::TellOnce(text); });
+}
+
+void FrmSettings::Form_Load()
+{
+    Var::PictureFile = platform::InProgramFolder("\\Pictures\\Face.ico");
+    Var::MoveType = 1;
+    Var::ToneFile = platform::InProgramFolder("\\Tones\\") + "beep_r.wav";
+    for (const std::string &text : notices::Told())
+        ShowNotice(text);
+    notices::SetSink([this](const std::string &text) { ShowNotice(text); });
+}
+
+void FrmSettings::Slider1_Click()
+{
+    Var::Speed = SpeedOfSlider(Slider1.Value());
+}
+
+void FrmSettings::opt1_Click()
+{
+    Var::MoveType = 1;
+}
+
+void FrmSettings::opt2_Click()
+{
+    Var::MoveType = 2;
+}
+
+void FrmSettings::opt3_Click()
+{
+    Var::MoveType = 3;
+}
+
+void FrmSettings::opt4_Click()
+{
+    Var::MoveType = 4;
+}
+
+void FrmSettings::cmdContinue_Click()
+{
+    Var::Speed = SpeedOfSlider(Slider1.Value());
+    Var::Paused = 0;
+    Var::PassCount = 0;
+    TonePrefix = DeriveTonePair(kBeepLeft, kBeepRight);
+    frmEMDR2->Passcount.SetVisible(CounterOption.Value() == 1);
+    frmEMDR2->Settings.SetVisible(false);
+    frmEMDR2->Pause.SetCaption("Pause");
+    frmEMDR2->Pause.SetVisible(true);
+    frmEMDR2->Show();
+    Hide();
+}
+
+void FrmSettings::Quit_Click()
+{
+    platform::EndProgramAtOnce();
+}
+
+void FrmSettings::Form_LostFocus()
+{
+    TonePrefix = DeriveTonePair(kBeepLeft, kBeepRight);
+    Var::Paused = 0;
+}
+
+void FrmSettings::Form_Unload()
+{
+    notices::SetSink(nullptr);
+    for (platform::Form *form : platform::Forms())
+        platform::Unload(*form);
+}
+
+// ---------------------------------------------------------------------------------------
+// Keys: the window sees every key before the focused control and passes it on unchanged.
+
+void FrmSettings::Form_KeyPress(int KeyAscii)
+{
+    if (KeyAscii == 13)
+        cmdContinue_Click();
+    if (KeyAscii >= 49 && KeyAscii <= 57) {
+        // A position set from code is not a click: the key's own speed stands.
+        Slider1.SetValue(KeyAscii - 48);
+        Var::Speed = Sub16(Mul16(KeyAscii - 48, 10), 5);
+    }
+    if (KeyAscii == 95 || KeyAscii == 45) {
+        opt1.SetValue(true);
+        Var::MoveType = 1;
+    }
+    if (KeyAscii == 124) {
+        opt2.SetValue(true);
+        Var::MoveType = 2;
+    }
+    if (KeyAscii == 92) {
+        opt3.SetValue(true);
+        Var::MoveType = 3;
+    }
+    if (KeyAscii == 47) {
+        opt4.SetValue(true);
+        Var::MoveType = 4;
+    }
+}
+
+void FrmSettings::Form_KeyUp(int KeyCode, int Shift)
+{
+    (void)Shift; // modifiers make no difference
+    if (KeyCode == platform::vbKeyF1)
+        opt1.SetValue(true);
+    if (KeyCode == platform::vbKeyF2)
+        opt2.SetValue(true);
+    if (KeyCode == platform::vbKeyF3)
+        opt3.SetValue(true);
+    if (KeyCode == platform::vbKeyF4)
+        opt4.SetValue(true);
+}
+
+// ---------------------------------------------------------------------------------------
+// Picture and tone choice
+
+// A chosen picture is loaded before it is stored: one that cannot be shown leaves the
+// previous choice and its preview in place, and the practitioner is told why.
+void FrmSettings::Command1_Click()
+{
+    CD1.SetFileName("");
+    CD1.SetFilter("Pictures (*.bmp;*.ico)|*.bmp;*.ico");
+    CD1.SetInitDir(platform::InProgramFolder("\\Pictures\\"));
+    CD1.ShowOpen();
+    if (CD1.FileName().empty())
+        return;
+    const double tpp = platform::TwipsPerPixel();
+    const platform::PictureResult result = platform::LoadPicture(
+        CD1.FileName(), static_cast<int>(std::lround(ScreenWidth() / tpp)),
+        static_cast<int>(std::lround(ScreenHeight() / tpp)));
+    if (!result.ok) {
+        platform::ShowMessage("Picture not used", "The picture \"" + CD1.FileName() +
+                                                      "\" cannot be shown: " + result.error +
+                                                      ". The previous picture is kept.");
+        return;
+    }
+    Var::PictureFile = CD1.FileName();
+    Image1.SetPicture(result.picture);
+}
+
+void FrmSettings::Command2_Click()
+{
+    CD1.SetFileName("");
+    CD1.SetFilter("Tones (*.wav)|*.wav");
+    CD1.SetInitDir(platform::InProgramFolder("\\Tones\\"));
+    CD1.ShowOpen();
+    if (CD1.FileName().empty())
+        return;
+    Var::ToneFile = CD1.FileName();
+    MMC3.SetVisible(false);
+    MMC3.SetFlag19(true);
+    MMC3.SetDeviceType("WaveAudio");
+    MMC3.SetFileName(Var::ToneFile);
+    MMC3.SetFlag14(true);
+    MMC3.SetCommand("Sound");
+}
+
+void FrmSettings::ShowNotice(const std::string &text)
+{
+    Notice.SetCaption(text);
+    Notice.SetVisible(true);
+}

@@ -1,0 +1,46 @@
+// Helpers shared by the test programs: a recording stand-in for the audio device, and a way
+// back to a program that has just started between test cases.
+#pragma once
+
+#include "platform/AudioDevice.h"
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Records what the wave-audio controls ask of the device, one line a call:
+// "Open 0 /path", "Play 0", "Stop 1", "Close 0", "Sound 2 /path".
+class RecordingAudioDevice : public platform::AudioDevice
+{
+public:
+    int AllocateVoice() override { return voices_++; }
+    platform::AudioResult Open(int voice, const std::string &path) override;
+    void Play(int voice) override;
+    void Stop(int voice) override;
+    void Close(int voice) override;
+    platform::AudioResult Sound(int voice, const std::string &path) override;
+    std::string DeviceError() const override { return deviceError; }
+
+    std::vector<std::string> calls;
+    // Paths whose open fails, with this reason.
+    std::vector<std::string> failing;
+    std::string deviceError;
+
+private:
+    int voices_ = 0;
+};
+
+// Installs a fresh recording device and returns it (owned by the platform).
+RecordingAudioDevice &InstallRecordingAudio();
+
+// Unloads and frees every window, puts the shared variables and the notices back to their
+// start values, and installs hooks so that nothing modal or final happens: messages are
+// collected in Messages(), the end of the program is counted in EndRequests().
+void FreshProgram();
+std::vector<std::string> &Messages();
+int &EndRequests();
+// Every property assignment of every wave-audio control since the last FreshProgram.
+std::vector<std::string> &AudioTrace();
+
+} // namespace testsupport
