@@ -116,4 +116,6 @@ FrmSettingsForm::FrmSettingsForm()
     Notice.SetVisible(false);
 
     ApplyTabOrder();
+    // Enter is the window's own key: it runs Continue whichever control has the focus.
+    SetButtonsTakeEnter(false);
 }

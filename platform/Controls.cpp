@@ -106,8 +106,9 @@ CommandButton::CommandButton(Container &parent, const std::string &name)
     : Control(parent, name, new QPushButton)
 {
     auto *button = static_cast<QPushButton *>(Widget());
-    // Enter is the window's own key; a focused button does not also take it.
-    button->setAutoDefault(false);
+    // Enter, like the space bar, clicks the focused button, unless the window keeps Enter
+    // for itself (Form::SetButtonsTakeEnter).
+    button->setAutoDefault(true);
     QObject::connect(button, &QPushButton::clicked, button, [this] { Click(); });
 }
 

@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
@@ -403,6 +404,13 @@ void Form::ApplyTabOrder()
                      [](Control *a, Control *b) { return a->TabIndex() < b->TabIndex(); });
     for (size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1]->Widget(), order[i]->Widget());
+}
+
+void Form::SetButtonsTakeEnter(bool take)
+{
+    for (Control *control : controls_)
+        if (auto *button = qobject_cast<QPushButton *>(control->Widget()))
+            button->setAutoDefault(take);
 }
 
 void Form::HandleActivated()

@@ -94,6 +94,10 @@ public:
     void AddTimer(Timer *timer);
     // Puts the focusable controls in the order of their tab indexes.
     void ApplyTabOrder();
+    // Whether Enter clicks the focused button (the default). A window whose Enter key runs
+    // its default button's handling from its own key handler turns this off, so that one
+    // press of Enter runs one handling.
+    void SetButtonsTakeEnter(bool take);
 
     // Called by the toolkit binding.
     void HandleActivated();
