@@ -1,0 +1,100 @@
+// The program's real sound output, over SDL2_mixer: the library decodes the tone files and
+// mixes the voices; this class only maps voices to mixer channels and keeps decoded tones.
+//
+// The sound device is opened once, on the first call that needs it. When it cannot be
+// opened (no sound server, no device) the reason is kept, every later call does nothing, and
+// there is no second try: the tones stay off until the program starts again.
+//
+// Decoded tones are kept by path. A tone is played over and over during a session and each
+// one reopens its file, so an open of a file whose size, modification time and identity are
+// unchanged costs one stat and no decode. A file that changed is decoded again; the samples
+// of the old one are let go as soon as no voice has them open or sounding.
+//
+// All calls come from the program's one thread; the mixer's own thread only reads samples.
+#pragma once
+
+#include "AudioDevice.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct Mix_Chunk;
+
+namespace platform {
+
+class SdlAudioDevice : public AudioDevice
+{
+public:
+    // Mixer buffer, in frames. A tone starts at the next buffer the mixer fills, so this is
+    // the bulk of the delay between a turn of the picture and its tone. Through PulseAudio,
+    // 512 frames gave about 13 ms from the call to the sound (20 ms at worst) with every
+    // tone coming out sample for sample; 256 frames gave about 7 ms, but roughly one tone in
+    // twenty did not come out intact, and a broken tone is worse for the client than a
+    // steady few milliseconds more.
+    static constexpr int kBufferFrames = 512;
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+
+    SdlAudioDevice() = default;
+    ~SdlAudioDevice() override;
+    SdlAudioDevice(const SdlAudioDevice &) = delete;
+    SdlAudioDevice &operator=(const SdlAudioDevice &) = delete;
+
+    int AllocateVoice() override;
+    AudioResult Open(int voice, const std::string &path) override;
+    void Play(int voice) override;
+    void Stop(int voice) override;
+    void Close(int voice) override;
+    AudioResult Sound(int voice, const std::string &path) override;
+    // Opens the device if that has not been tried yet, so the answer is true from the start.
+    std::string DeviceError() const override;
+
+    // For tests and measurements; none of these opens the device.
+    // How many times a file was handed to the decoder, whether it was accepted or not.
+    int DecodeCount() const { return decodeCount_; }
+    // Decoded tones held in memory: the current one of each path plus old ones still in use.
+    int HeldChunkCount() const;
+    // Whether the voice is sounding right now.
+    bool Sounding(int voice) const;
+
+private:
+    struct FileStamp
+    {
+        std::uintmax_t size = 0;
+        std::int64_t modifiedNs = 0;
+        std::uintmax_t device = 0;
+        std::uintmax_t inode = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+    struct CachedChunk
+    {
+        FileStamp stamp;
+        Mix_Chunk *chunk = nullptr; // nullptr: the decoder refused the file
+        std::string problem;        // why, when it did
+    };
+
+    // True when the device is open; opens it on the first call.
+    bool Ready() const;
+    bool ValidVoice(int voice) const;
+    // The decoded tone of the file, from the cache when the file is unchanged.
+    Mix_Chunk *Chunk(const std::string &path, AudioResult &result);
+    // Moves a tone out of the cache; it is freed once nothing uses it.
+    void Retire(Mix_Chunk *chunk);
+    void FreeUnusedRetired();
+    bool InUse(const Mix_Chunk *chunk) const;
+
+    // Lazily opened; DeviceError() is const but must be able to open the device.
+    mutable bool tried_ = false;
+    mutable bool open_ = false;
+    mutable std::string deviceError_;
+
+    // What each voice has open (nullptr: nothing); the voice number is the mixer channel.
+    std::vector<Mix_Chunk *> voices_;
+    std::map<std::string, CachedChunk> cache_;
+    std::vector<Mix_Chunk *> retired_;
+    int decodeCount_ = 0;
+};
+
+} // namespace platform

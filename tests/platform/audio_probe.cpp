@@ -1,0 +1,122 @@
+// Plays a tone file a number of times at a steady interval on two alternating voices, the
+// way the stimulation window sounds its left and right tones, and prints when each play
+// call was made so that a recording of the output can be lined up against it.
+//
+//   audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS]
+//
+// Each tone: stop the other voice, close this one, open the file (served from the cache
+// after the first time), play. Output, one line a tone after a '#' header:
+//   <index> <voice> <CLOCK_MONOTONIC ns just before the play call> <ns the play call took>
+// Exit status: 0 done, 1 bad arguments or a file that cannot be opened, 2 no sound output.
+#include "platform/SdlAudioDevice.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::int64_t NowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void SleepUntil(std::int64_t ns)
+{
+    timespec when{};
+    when.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    when.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+}
+
+bool ParseCount(const char *text, long minimum, long &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= minimum;
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS]\n");
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 4)
+        return Usage();
+    std::string files[2] = {argv[1], argv[1]};
+    long count = 0;
+    long intervalMs = 0;
+    long tailMs = 300;
+    if (!ParseCount(argv[2], 1, count) || !ParseCount(argv[3], 1, intervalMs))
+        return Usage();
+    for (int i = 4; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--right" && i + 1 < argc) {
+            files[1] = argv[++i];
+        } else if (option == "--tail" && i + 1 < argc) {
+            if (!ParseCount(argv[++i], 0, tailMs))
+                return Usage();
+        } else {
+            return Usage();
+        }
+    }
+
+    platform::SdlAudioDevice device;
+    const int voices[2] = {device.AllocateVoice(), device.AllocateVoice()};
+    // Opening the output and decoding both files first keeps that cost out of the timings.
+    if (const std::string problem = device.DeviceError(); !problem.empty()) {
+        std::fprintf(stderr, "audio_probe: %s\n", problem.c_str());
+        return 2;
+    }
+    for (int side = 0; side < 2; ++side) {
+        const platform::AudioResult result = device.Open(voices[side], files[side]);
+        if (!result.ok) {
+            std::fprintf(stderr, "audio_probe: %s: %s\n", files[side].c_str(), result.error.c_str());
+            return 1;
+        }
+    }
+
+    std::printf("# index voice play_ns call_ns\n");
+    std::fflush(stdout);
+    // A short lead so the output stream is running before the first tone.
+    const std::int64_t start = NowNs() + 100'000'000;
+    for (long i = 0; i < count; ++i) {
+        const int side = static_cast<int>(i % 2);
+        const int voice = voices[side];
+        SleepUntil(start + i * intervalMs * 1'000'000);
+        device.Stop(voices[1 - side]);
+        device.Close(voice);
+        const platform::AudioResult result = device.Open(voice, files[side]);
+        if (!result.ok) {
+            std::fprintf(stderr, "audio_probe: %s: %s\n", files[side].c_str(), result.error.c_str());
+            return 1;
+        }
+        const std::int64_t before = NowNs();
+        device.Play(voice);
+        const std::int64_t after = NowNs();
+        std::printf("%ld %d %lld %lld\n", i, voice, static_cast<long long>(before),
+                    static_cast<long long>(after - before));
+        std::fflush(stdout);
+    }
+
+    // Let the last tone finish and reach the server before the output is closed.
+    const std::int64_t giveUp = NowNs() + 10'000'000'000;
+    while ((device.Sounding(voices[0]) || device.Sounding(voices[1])) && NowNs() < giveUp)
+        SleepUntil(NowNs() + 5'000'000);
+    SleepUntil(NowNs() + tailMs * 1'000'000);
+    return 0;
+}
