@@ -3,16 +3,22 @@
 #include "Form.h"
 #include "Platform.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <exception>
 
 namespace platform {
 
@@ -86,13 +92,21 @@ void Control::SetVisible(bool visible)
     widget_->setVisible(visible);
 }
 
-void Control::SetFont(const Font &font)
+QFont ToolkitFont(const Font &font)
 {
-    QFont qfont(Q(font.family));
+    QFont qfont;
+    // Where the named face is absent, a sans-serif face of the same narrow build stands in:
+    // the stored captions were measured for it, and a wider face would cut them.
+    qfont.setFamilies({Q(font.family), "Liberation Sans", "Arial", "Nimbus Sans", "DejaVu Sans"});
     qfont.setStyleHint(QFont::SansSerif);
     qfont.setPointSizeF(font.points);
     qfont.setBold(font.bold);
-    widget_->setFont(qfont);
+    return qfont;
+}
+
+void Control::SetFont(const Font &font)
+{
+    widget_->setFont(ToolkitFont(font));
 }
 
 void Control::SetFocus()
@@ -102,8 +116,33 @@ void Control::SetFocus()
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+// A push button whose caption wraps onto more lines when it is wider than the button, as the
+// stored captions expect ("Show Settings Screen" stands on two lines in its button).
+class WrappingButton : public QPushButton
+{
+public:
+    QSize sizeHint() const override { return QPushButton::sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QString caption = option.text;
+        option.text.clear();
+        painter.drawControl(QStyle::CE_PushButton, option);
+        const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::ButtonText));
+        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, caption);
+    }
+};
+} // namespace
+
 CommandButton::CommandButton(Container &parent, const std::string &name)
-    : Control(parent, name, new QPushButton)
+    : Control(parent, name, new WrappingButton)
 {
     auto *button = static_cast<QPushButton *>(Widget());
     // Enter, like the space bar, clicks the focused button, unless the window keeps Enter
@@ -301,12 +340,41 @@ int Slider::Max() const
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+Timer::TickObserver g_tickObserver;
+std::vector<Timer *> g_sleeping;
+QPointer<QAbstractEventDispatcher> g_watchedLoop;
+
+// Sleeping timers are looked at around each round of event handling, the moments at which
+// their toolkit timers could have fired: before the loop waits, and when it goes on.
+void WatchEventLoop()
+{
+    QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance();
+    if (!loop || loop == g_watchedLoop)
+        return;
+    g_watchedLoop = loop;
+    QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, loop,
+                     [] { Timer::WakeIdleTimers(); });
+    QObject::connect(loop, &QAbstractEventDispatcher::awake, loop, [] { Timer::WakeIdleTimers(); });
+}
+} // namespace
+
+void Timer::SetTickObserver(TickObserver observer)
+{
+    g_tickObserver = std::move(observer);
+}
+
 Timer::Timer(Form &form, const std::string &name)
     : name_(name), timer_(new QTimer(form.Surface())), alive_(std::make_shared<bool>(true))
 {
     timer_->setObjectName(Q(name));
     timer_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer_, &QTimer::timeout, timer_, [this] { Tick(); });
+    QObject::connect(timer_, &QTimer::timeout, timer_, [this] {
+        const auto alive = alive_;
+        Tick();
+        if (*alive)
+            SleepIfIdle();
+    });
     form.AddTimer(this);
 }
 
@@ -334,6 +402,7 @@ void Timer::SetEnabled(bool enabled)
 
 void Timer::Restart()
 {
+    StopSleeping();
     if (!timer_)
         return;
     if (enabled_ && interval_ > 0)
@@ -347,17 +416,75 @@ void Timer::Tick()
     if (inHandler_ || !tick_)
         return;
     inHandler_ = true;
+    if (g_tickObserver)
+        g_tickObserver(name_, std::chrono::steady_clock::now());
     const auto alive = alive_;
-    tick_();
+    // A failing tick must not end a session in front of a client: it is reported and the
+    // next tick comes as usual.
+    try {
+        tick_();
+    } catch (const std::exception &error) {
+        LogProblem(std::string("a tick of ") + name_ + " failed: " + error.what());
+    }
     if (*alive)
         inHandler_ = false;
 }
 
 void Timer::Halt()
 {
+    StopSleeping();
     if (timer_)
         timer_->stop();
     timer_ = nullptr;
+}
+
+void Timer::SleepIfIdle()
+{
+    if (!timer_ || !enabled_ || interval_ <= 0)
+        return;
+    if (idle_ && idle_()) {
+        timer_->stop();
+        if (!sleeping_) {
+            sleeping_ = true;
+            g_sleeping.push_back(this);
+        }
+        WatchEventLoop();
+    } else if (!timer_->isActive() || timer_->interval() != interval_) {
+        timer_->start(interval_); // woken: back to its own interval
+    }
+}
+
+void Timer::StopSleeping()
+{
+    if (!sleeping_)
+        return;
+    sleeping_ = false;
+    g_sleeping.erase(std::remove(g_sleeping.begin(), g_sleeping.end(), this), g_sleeping.end());
+}
+
+void Timer::WakeIdleTimers(bool tickNow)
+{
+    if (g_sleeping.empty())
+        return;
+    const std::vector<Timer *> sleeping = g_sleeping;
+    for (Timer *timer : sleeping) {
+        // One that an earlier tick here stopped or ended is no longer among the sleeping.
+        if (std::find(g_sleeping.begin(), g_sleeping.end(), timer) == g_sleeping.end())
+            continue;
+        if (timer->idle_ && timer->idle_())
+            continue;
+        timer->StopSleeping();
+        if (!timer->timer_)
+            continue;
+        if (!tickNow) {
+            timer->timer_->start(0); // its tick is due at once
+            continue;
+        }
+        const auto alive = timer->alive_;
+        timer->Tick();
+        if (*alive)
+            timer->SleepIfIdle();
+    }
 }
 
 } // namespace platform

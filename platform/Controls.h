@@ -8,10 +8,12 @@
 
 #include "Picture.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 
+class QFont;
 class QWidget;
 class QTimer;
 
@@ -26,6 +28,9 @@ struct Font
     double points = 8.25;
     bool bold = false;
 };
+
+// The toolkit's font for a font of the stored definitions.
+QFont ToolkitFont(const Font &font);
 
 // Where a control sits: a window's client area or a frame.
 class Container
@@ -213,8 +218,29 @@ public:
     // Stops the ticks for good: the window is being unloaded.
     void Halt();
 
+    // Measurements watch the ticks as they are delivered: the observer is called with the
+    // timer's name and the moment the tick began, before its handler runs. None is set
+    // unless a measurement sets one.
+    using TickObserver =
+        std::function<void(const std::string &name, std::chrono::steady_clock::time_point began)>;
+    static void SetTickObserver(TickObserver observer);
+
+    // A timer whose ticks mostly find nothing to do can sleep instead of waking the program
+    // at each of them: after a delivered tick, while `idle` says a tick would change nothing,
+    // the toolkit's timer is stopped. Whenever `idle` turns false the timer wakes and its
+    // tick comes at once, without waiting out the interval: at the next round of the event
+    // loop, or inside DoEvents when a handler calls it. `idle` must be false whenever a tick
+    // would do anything, and may depend only on what handlers change.
+    void SetIdleWhile(std::function<bool()> idle) { idle_ = std::move(idle); }
+    // Wakes every sleeping timer that has something to do again. Its tick comes at the next
+    // round of the event loop, or right here with `tickNow`: DoEvents lets a waiting tick run
+    // before the other pending events.
+    static void WakeIdleTimers(bool tickNow = false);
+
 private:
     void Restart();
+    void SleepIfIdle();
+    void StopSleeping();
     std::string name_;
     QTimer *timer_;
     int interval_ = 0;
@@ -222,6 +248,8 @@ private:
     bool inHandler_ = false;
     std::function<void()> tick_;
     std::shared_ptr<bool> alive_;
+    std::function<bool()> idle_;
+    bool sleeping_ = false;
 };
 
 } // namespace platform

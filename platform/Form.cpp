@@ -128,7 +128,10 @@ void EnsureApplicationRules()
     // The program ends by its own rule, when its last loaded window is unloaded, not when
     // its last visible window closes (the settings window is hidden, not closed).
     QApplication::setQuitOnLastWindowClosed(false);
-    qApp->installEventFilter(new KeyPreviewFilter);
+    // Owned by the application, so that it goes with it.
+    auto *filter = new KeyPreviewFilter;
+    filter->setParent(qApp);
+    qApp->installEventFilter(filter);
 }
 
 } // namespace
@@ -192,6 +195,8 @@ Form::Form(const std::string &name) : name_(name)
     widget_ = new WindowWidget(*this);
     widget_->setObjectName(QString::fromStdString(name));
     widget_->setAttribute(Qt::WA_DeleteOnClose, false);
+    // The window's default font, used by every control that is given none.
+    widget_->setFont(ToolkitFont(Font{}));
 }
 
 Form::~Form()
@@ -355,10 +360,11 @@ void Form::SetClientSize(float widthTwips, float heightTwips)
 
 void Form::SetBorderStyle(BorderStyle style, bool minMaxButtons)
 {
-    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    Qt::WindowFlags flags = Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                             Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint;
-    if (minMaxButtons)
-        flags |= Qt::WindowMinMaxButtonsHint;
+    // A window without minimize and maximize buttons is a dialog to the window manager, which
+    // then leaves those buttons off its title bar.
+    flags |= minMaxButtons ? Qt::Window | Qt::WindowMinMaxButtonsHint : Qt::Dialog;
     widget_->setWindowFlags(flags);
     if (style == BorderStyle::FixedSingle)
         widget_->setFixedSize(widget_->size());

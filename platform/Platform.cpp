@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include "Controls.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -73,6 +75,8 @@ std::string InProgramFolder(const std::string &suffix)
 
 void DoEvents()
 {
+    // A sleeping timer with something to do again ticks first, as a running one could have.
+    Timer::WakeIdleTimers(true);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

@@ -27,12 +27,29 @@ std::int32_t StepFor(std::int32_t from, std::int32_t to, std::int32_t steps)
     return CLng(static_cast<double>(Sub32(to, from)) / static_cast<double>(steps));
 }
 
+// Whether a tick of the tone timer would do anything, by the tests Timer2_Timer makes: nothing
+// while paused, nothing with the tones off, nothing without a tone waiting. Its first look at
+// the settings window would load that window, which counts.
+bool ToneTickHasWork()
+{
+    if (Var::Paused == 1)
+        return false;
+    if (!frmSettings.IsLoaded())
+        return true;
+    if (frmSettings->Soundtones.Value() == 0)
+        return false;
+    return Var::ToneRequest == 1 || Var::ToneRequest == 2;
+}
+
 } // namespace
 
 FrmEMDR2::FrmEMDR2()
 {
     Timer1.OnTimer([this] { Timer1_Timer(); });
     Timer2.OnTimer([this] { Timer2_Timer(); });
+    // Between turns the tone tick has nothing to do: it sleeps rather than wake the laptop a
+    // thousand times a second, and a turn's tone request wakes it within the turn.
+    Timer2.SetIdleWhile([] { return !ToneTickHasWork(); });
     Pause.OnClick([this] { Pause_Click(); });
     Settings.OnClick([this] { Settings_Click(); });
     MMC.OnProblem([this](const std::string &text) { ReportToneProblem(text); });
@@ -143,12 +160,11 @@ void FrmEMDR2::LoadChosenPicture()
     const platform::PictureResult result = platform::LoadPicture(path, maxWidth, maxHeight);
     if (result.ok) {
         Picture1.SetPicture(result.picture);
-        refusedPicture_.clear();
         return;
     }
-    if (path == refusedPicture_)
+    // Told once per file: not again at the next activation, nor after another file was tried.
+    if (!refusedPictures_.insert(path).second)
         return;
-    refusedPicture_ = path;
     platform::ShowMessage("Picture not shown", "The picture \"" + path + "\" cannot be shown: " +
                                                    result.error +
                                                    ". The previous picture is used instead.");
@@ -196,7 +212,10 @@ void FrmEMDR2::StartEndTurn(bool toStartEnd)
     StepY = StepFor(StartY, EndY, Steps);
     Var::ToneRequest = 1;
     Var::PassCount = Add32(Var::PassCount, 1);
-    Passcount.SetCaption(" " + std::to_string(Var::PassCount));
+    // Appended rather than " " + text, which GCC 12 warns about falsely at -O3.
+    std::string caption = " ";
+    caption += std::to_string(Var::PassCount);
+    Passcount.SetCaption(caption);
     platform::DoEvents();
     // The window may have been closed while events were handled.
     if (!IsLoaded())

@@ -66,7 +66,7 @@ private:
     void LoadChosenPicture();
     void ReportToneProblem(const std::string &text);
 
-    std::string refusedPicture_; // the last picture refused, told about once
+    std::set<std::string> refusedPictures_; // the pictures refused, each told about once
 };
 
 extern platform::FormRef<FrmEMDR2> frmEMDR2;
