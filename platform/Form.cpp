@@ -119,6 +119,14 @@ public:
     }
 };
 
+// Brings a window to the front; the headless platform of the tests has no stacking to change.
+void RaiseAndActivate(QWidget *window)
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        window->raise();
+    window->activateWindow();
+}
+
 void EnsureApplicationRules()
 {
     static bool done = false;
@@ -320,8 +328,7 @@ void Form::Show()
         widget_->showMaximized();
     else
         widget_->show();
-    widget_->raise();
-    widget_->activateWindow();
+    RaiseAndActivate(widget_);
     if (firstShow && !widget_->focusWidget()) {
         // The first control in tab order that can take the focus has it.
         std::vector<Control *> order(controls_.begin(), controls_.end());
@@ -346,8 +353,7 @@ void Form::Hide()
 
 void Form::SetFocus()
 {
-    widget_->raise();
-    widget_->activateWindow();
+    RaiseAndActivate(widget_);
     HandleActivated();
 }
 
