@@ -192,8 +192,33 @@ void Label::SetWordWrap(bool wrap)
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+// A check box whose caption wraps within its box, as the stored captions expect.
+class WrappingCheckBox : public QCheckBox
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QString caption = option.text;
+        option.text.clear();
+        painter.drawControl(QStyle::CE_CheckBox, option);
+        option.text = caption;
+        QRect area = style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
+        area.setRight(rect().right());
+        area.setTop(rect().top());
+        area.setBottom(rect().bottom());
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::WindowText));
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption);
+    }
+};
+} // namespace
+
 CheckBox::CheckBox(Container &parent, const std::string &name)
-    : Control(parent, name, new QCheckBox)
+    : Control(parent, name, new WrappingCheckBox)
 {
     auto *box = static_cast<QCheckBox *>(Widget());
     QObject::connect(box, &QCheckBox::toggled, box, [this](bool checked) {
