@@ -13,17 +13,10 @@
 #include <QWidget>
 
 using testsupport::FreshProgram;
+using testsupport::StillWindow;
 
 namespace {
 
-FrmEMDR2 &StillWindow()
-{
-    frmSettings.Get();
-    FrmEMDR2 &window = frmEMDR2.Get();
-    window.Timer1.SetEnabled(false);
-    window.Timer2.SetEnabled(false);
-    return window;
-}
 
 // The track ends of each pattern on a 15490 x 9480 window with the 480-twip picture.
 struct Track

@@ -21,19 +21,10 @@
 #include <memory>
 
 using testsupport::FreshProgram;
+using testsupport::StillWindow;
 using testsupport::Messages;
 
 namespace {
-
-// A loaded stimulation window with its timers held still, so that the test drives every tick.
-FrmEMDR2 &StillWindow()
-{
-    frmSettings.Get(); // the settings window is always loaded first
-    FrmEMDR2 &window = frmEMDR2.Get();
-    window.Timer1.SetEnabled(false);
-    window.Timer2.SetEnabled(false);
-    return window;
-}
 
 // Gives the picture a known size in pixels (15 twips each on the test screen).
 void GivePicture(FrmEMDR2 &w, int widthPixels, int heightPixels)

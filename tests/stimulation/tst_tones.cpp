@@ -15,18 +15,11 @@
 
 using testsupport::AudioTrace;
 using testsupport::FreshProgram;
+using testsupport::StillWindow;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-FrmEMDR2 &StillWindow()
-{
-    frmSettings.Get();
-    FrmEMDR2 &window = frmEMDR2.Get();
-    window.Timer1.SetEnabled(false);
-    window.Timer2.SetEnabled(false);
-    return window;
-}
 
 // A horizontal track of 15 ticks a leg: 0 .. 15000 at Top 5000 with the 480-twip picture.
 void ArrangeShortTrack(FrmEMDR2 &w)

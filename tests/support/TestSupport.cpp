@@ -5,6 +5,8 @@
 #include "platform/Form.h"
 #include "platform/Platform.h"
 #include "platform/WaveAudio.h"
+#include "settings/frmSettings.h"
+#include "stimulation/frmEMDR2.h"
 
 #include <algorithm>
 
@@ -39,6 +41,15 @@ platform::AudioResult RecordingAudioDevice::Sound(int voice, const std::string &
     if (std::find(failing.begin(), failing.end(), path) != failing.end())
         return {false, "the file is not a wave file"};
     return {};
+}
+
+FrmEMDR2 &StillWindow()
+{
+    frmSettings.Get();
+    FrmEMDR2 &window = frmEMDR2.Get();
+    window.Timer1.SetEnabled(false);
+    window.Timer2.SetEnabled(false);
+    return window;
 }
 
 RecordingAudioDevice &InstallRecordingAudio()

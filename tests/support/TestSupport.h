@@ -7,7 +7,13 @@
 #include <string>
 #include <vector>
 
+class FrmEMDR2;
+
 namespace testsupport {
+
+// The stimulation window loaded (after the settings window, as in the program) with its
+// timers held still, so that the test drives every tick itself.
+FrmEMDR2 &StillWindow();
 
 // Records what the wave-audio controls ask of the device, one line a call:
 // "Open 0 /path", "Play 0", "Stop 1", "Close 0", "Sound 2 /path".
