@@ -28,8 +28,7 @@ inline double RoundHalfEven(double value)
     return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
 }
 
-template <class Int>
-Int Checked(double value)
+template <class Int> Int Checked(double value)
 {
     if (!std::isfinite(value))
         throw OverflowError();
@@ -40,8 +39,7 @@ Int Checked(double value)
     return static_cast<Int>(rounded);
 }
 
-template <class Int>
-Int CheckedInt(long long value)
+template <class Int> Int CheckedInt(long long value)
 {
     if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max())
         throw OverflowError();

@@ -6,9 +6,8 @@ using namespace platform;
 
 FrmEMDR2Form::FrmEMDR2Form()
     : Form("frmEMDR2"), client_(*this, Surface()), Settings(client_, "Settings"),
-      Pause(client_, "Pause"), Timer2(*this, "Timer2"), Timer1(*this, "Timer1"),
-      MMC(*this, "MMC"), MMC2(*this, "MMC2"), Passcount(client_, "Passcount"),
-      Picture1(client_, "Picture1")
+      Pause(client_, "Pause"), Timer2(*this, "Timer2"), Timer1(*this, "Timer1"), MMC(*this, "MMC"),
+      MMC2(*this, "MMC2"), Passcount(client_, "Passcount"), Picture1(client_, "Picture1")
 {
     SetCaption("Alternating Bilateral Stimulation");
     SetClientSize(4680, 3960);

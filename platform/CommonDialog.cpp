@@ -22,7 +22,7 @@ std::string CommonDialog::ToolkitFilter(const std::string &filter)
         for (QString &mask : masks)
             mask = mask.trimmed();
         // The toolkit reads the masks, separated by blanks, from the last parentheses of an
-    // entry; with the details hidden it shows only what stands before them.
+        // entry; with the details hidden it shows only what stands before them.
         entries << parts[i] + " (" + masks.join(' ') + ")";
     }
     return entries.join(";;").toStdString();

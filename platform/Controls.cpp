@@ -180,9 +180,8 @@ void Label::SetCaption(const std::string &caption)
 
 void Label::SetAlignment(Align align)
 {
-    static_cast<QLabel *>(Widget())->setAlignment(align == Align::Centre
-                                                      ? Qt::AlignHCenter | Qt::AlignTop
-                                                      : Qt::AlignLeft | Qt::AlignTop);
+    static_cast<QLabel *>(Widget())->setAlignment(
+        align == Align::Centre ? Qt::AlignHCenter | Qt::AlignTop : Qt::AlignLeft | Qt::AlignTop);
 }
 
 void Label::SetWordWrap(bool wrap)
@@ -279,8 +278,7 @@ void OptionButton::SetValue(bool selected)
 
 Frame::Frame(Container &parent, const std::string &name)
     : Control(parent, name, new QGroupBox), inside_(parent.OwningForm(), Widget())
-{
-}
+{}
 
 void Frame::SetCaption(const std::string &caption)
 {

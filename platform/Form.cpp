@@ -294,7 +294,8 @@ void Form::PushGeometry()
     const int extraW = frame.width() - client.width();
     const int extraH = frame.height() - client.height();
     widget_->move(PixelsOf(left_), PixelsOf(top_));
-    widget_->resize(std::max(1, PixelsOf(width_) - extraW), std::max(1, PixelsOf(height_) - extraH));
+    widget_->resize(std::max(1, PixelsOf(width_) - extraW),
+                    std::max(1, PixelsOf(height_) - extraH));
 }
 
 bool Form::Visible() const

@@ -108,8 +108,7 @@ protected:
     explicit Form(const std::string &name);
 
 private:
-    template <class T>
-    friend class FormRef;
+    template <class T> friend class FormRef;
     friend void Unload(Form &form);
     void Load();
     void PushGeometry();
@@ -141,8 +140,7 @@ void Adopt(std::unique_ptr<Form> form);
 }
 
 // The single instance of a window, created and loaded on first use.
-template <class T>
-class FormRef
+template <class T> class FormRef
 {
 public:
     T *operator->() { return &Get(); }

@@ -29,12 +29,14 @@ bool OpenOutput(std::string &error)
     // The name the sound server shows for the program's stream.
     SDL_SetHint(SDL_HINT_APP_NAME, "Tarrowin");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        error = "No tones can be heard: the sound system could not be started (" + SdlReason() + ").";
+        error =
+            "No tones can be heard: the sound system could not be started (" + SdlReason() + ").";
         return false;
     }
     if (Mix_OpenAudio(SdlAudioDevice::kRate, AUDIO_S16SYS, SdlAudioDevice::kChannels,
                       SdlAudioDevice::kBufferFrames) != 0) {
-        error = "No tones can be heard: the sound output could not be opened (" + SdlReason() + ").";
+        error =
+            "No tones can be heard: the sound output could not be opened (" + SdlReason() + ").";
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
@@ -191,7 +193,9 @@ Mix_Chunk *SdlAudioDevice::Chunk(const std::string &path, AudioResult &result)
 
     if (path.empty())
         return fail("no file was named");
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(path.c_str(), &info) != 0)
         return fail(StatProblem(errno));
     if (S_ISDIR(info.st_mode))
@@ -203,8 +207,8 @@ Mix_Chunk *SdlAudioDevice::Chunk(const std::string &path, AudioResult &result)
         return fail("the file is empty");
 
     const FileStamp stamp{static_cast<std::uintmax_t>(info.st_size),
-                          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000
-                              + static_cast<std::int64_t>(info.st_mtim.tv_nsec),
+                          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                              static_cast<std::int64_t>(info.st_mtim.tv_nsec),
                           static_cast<std::uintmax_t>(info.st_dev),
                           static_cast<std::uintmax_t>(info.st_ino)};
     if (auto it = cache_.find(path); it != cache_.end()) {

@@ -80,8 +80,8 @@ void WaveAudio::SetCommand(const std::string &command)
             Report(deviceProblem);
             return;
         }
-        const AudioResult result = command == "Open" ? device.Open(voice_, fileName_)
-                                                     : device.Sound(voice_, fileName_);
+        const AudioResult result =
+            command == "Open" ? device.Open(voice_, fileName_) : device.Sound(voice_, fileName_);
         if (!result.ok)
             Report("The tone file \"" + fileName_ + "\" cannot be played: " + result.error + ".");
     } else if (command == "Play") {

@@ -34,7 +34,10 @@ public:
 
     // Called with a plain sentence when a file cannot be opened or played, or when there is
     // no sound at all.
-    void OnProblem(std::function<void(const std::string &)> handler) { problem_ = std::move(handler); }
+    void OnProblem(std::function<void(const std::string &)> handler)
+    {
+        problem_ = std::move(handler);
+    }
 
     // Tests watch every assignment of every control: "MMC.Command=Open" and the like.
     static void SetTraceHook(std::function<void(const std::string &)> hook);

@@ -153,9 +153,9 @@ void FrmSettings::Command1_Click()
     if (CD1.FileName().empty())
         return;
     const double tpp = platform::TwipsPerPixel();
-    const platform::PictureResult result = platform::LoadPicture(
-        CD1.FileName(), static_cast<int>(std::lround(ScreenWidth() / tpp)),
-        static_cast<int>(std::lround(ScreenHeight() / tpp)));
+    const platform::PictureResult result =
+        platform::LoadPicture(CD1.FileName(), static_cast<int>(std::lround(ScreenWidth() / tpp)),
+                              static_cast<int>(std::lround(ScreenHeight() / tpp)));
     if (!result.ok) {
         platform::ShowMessage("Picture not used", "The picture \"" + CD1.FileName() +
                                                       "\" cannot be shown: " + result.error +

@@ -165,8 +165,8 @@ void FrmEMDR2::LoadChosenPicture()
     // Told once per file: not again at the next activation, nor after another file was tried.
     if (!refusedPictures_.insert(path).second)
         return;
-    platform::ShowMessage("Picture not shown", "The picture \"" + path + "\" cannot be shown: " +
-                                                   result.error +
+    platform::ShowMessage("Picture not shown", "The picture \"" + path +
+                                                   "\" cannot be shown: " + result.error +
                                                    ". The previous picture is used instead.");
 }
 
@@ -313,8 +313,8 @@ void FrmEMDR2::Form_KeyUp(int KeyCode, int Shift)
 
 void FrmEMDR2::SelectPattern(int pattern)
 {
-    platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2,
-                                         &frmSettings->opt3, &frmSettings->opt4};
+    platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2, &frmSettings->opt3,
+                                         &frmSettings->opt4};
     buttons[pattern - 1]->SetValue(true);
     Var::MoveType = static_cast<std::int16_t>(pattern);
     Form_Resize();

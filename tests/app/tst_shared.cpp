@@ -19,24 +19,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("left");
         QTest::addColumn<QString>("right");
         // P stands for the program's folder.
-        QTest::newRow("right file of a pair") << R"(C:\Sounds\Tones\beep_r.wav)" << false
-                                              << R"(C:\Sounds\Tones\beep_l.wav)"
-                                              << R"(C:\Sounds\Tones\beep_r.wav)";
-        QTest::newRow("left file of a pair") << R"(C:\Sounds\Tones\chime_l.wav)" << false
-                                             << R"(C:\Sounds\Tones\chime_l.wav)"
-                                             << R"(C:\Sounds\Tones\chime_r.wav)";
-        QTest::newRow("no underscore") << R"(C:\Sounds\Tones\bell.wav)" << false
-                                       << "P/Tones/beep_l.wav" << "P/Tones/beep_r.wav";
-        QTest::newRow("no underscore, load") << R"(C:\Sounds\Tones\bell.wav)" << true
-                                             << "P/Tones/left1.wav" << "P/Tones/right1.wav";
-        QTest::newRow("underscore in folder") << R"(C:\My_Sounds\bell_r.wav)" << false
-                                              << R"(C:\My_l.wav)" << R"(C:\My_r.wav)";
-        QTest::newRow("other extension") << R"(C:\Sounds\tone_x.mp3)" << false
-                                         << R"(C:\Sounds\tone_l.wav)" << R"(C:\Sounds\tone_r.wav)";
-        QTest::newRow("empty") << "" << false << "P/Tones/beep_l.wav" << "P/Tones/beep_r.wav";
-        QTest::newRow("underscore first") << "_r.wav" << false << "_l.wav" << "_r.wav";
+        QTest::newRow("right file of a pair")
+            << R"(C:\Sounds\Tones\beep_r.wav)" << false << R"(C:\Sounds\Tones\beep_l.wav)"
+            << R"(C:\Sounds\Tones\beep_r.wav)";
+        QTest::newRow("left file of a pair")
+            << R"(C:\Sounds\Tones\chime_l.wav)" << false << R"(C:\Sounds\Tones\chime_l.wav)"
+            << R"(C:\Sounds\Tones\chime_r.wav)";
+        QTest::newRow("no underscore")
+            << R"(C:\Sounds\Tones\bell.wav)" << false << "P/Tones/beep_l.wav"
+            << "P/Tones/beep_r.wav";
+        QTest::newRow("no underscore, load")
+            << R"(C:\Sounds\Tones\bell.wav)" << true << "P/Tones/left1.wav"
+            << "P/Tones/right1.wav";
+        QTest::newRow("underscore in folder")
+            << R"(C:\My_Sounds\bell_r.wav)" << false << R"(C:\My_l.wav)"
+            << R"(C:\My_r.wav)";
+        QTest::newRow("other extension")
+            << R"(C:\Sounds\tone_x.mp3)" << false << R"(C:\Sounds\tone_l.wav)"
+            << R"(C:\Sounds\tone_r.wav)";
+        QTest::newRow("empty") << "" << false << "P/Tones/beep_l.wav"
+                               << "P/Tones/beep_r.wav";
+        QTest::newRow("underscore first") << "_r.wav" << false << "_l.wav"
+                                          << "_r.wav";
         QTest::newRow("unix folder with underscore")
-            << "/home/a_b/tones/beep_r.wav" << false << "/home/a_l.wav" << "/home/a_r.wav";
+            << "/home/a_b/tones/beep_r.wav" << false << "/home/a_l.wav"
+            << "/home/a_r.wav";
     }
     void tonePair()
     {

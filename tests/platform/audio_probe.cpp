@@ -85,7 +85,8 @@ int main(int argc, char **argv)
     for (int side = 0; side < 2; ++side) {
         const platform::AudioResult result = device.Open(voices[side], files[side]);
         if (!result.ok) {
-            std::fprintf(stderr, "audio_probe: %s: %s\n", files[side].c_str(), result.error.c_str());
+            std::fprintf(stderr, "audio_probe: %s: %s\n", files[side].c_str(),
+                         result.error.c_str());
             return 1;
         }
     }
@@ -102,7 +103,8 @@ int main(int argc, char **argv)
         device.Close(voice);
         const platform::AudioResult result = device.Open(voice, files[side]);
         if (!result.ok) {
-            std::fprintf(stderr, "audio_probe: %s: %s\n", files[side].c_str(), result.error.c_str());
+            std::fprintf(stderr, "audio_probe: %s: %s\n", files[side].c_str(),
+                         result.error.c_str());
             return 1;
         }
         const std::int64_t before = NowNs();

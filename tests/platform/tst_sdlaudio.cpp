@@ -65,7 +65,8 @@ QByteArray WaveBytes(double seconds, double frequency = 440.0)
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 std::string Std(const QString &text)
@@ -141,14 +142,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("decodes");
         const QString notWave = QStringLiteral("not a wave file the program can play: ");
-        QTest::newRow("missing") << "missing.wav" << "nothing" << QByteArray() << "the file does not exist" << 0;
+        QTest::newRow("missing") << "missing.wav"
+                                 << "nothing" << QByteArray() << "the file does not exist" << 0;
         QTest::newRow("missing folder")
-            << "nowhere/tone.wav" << "nothing" << QByteArray() << "the file does not exist" << 0;
-        QTest::newRow("no name") << "" << "nothing" << QByteArray() << "no file was named" << 0;
-        QTest::newRow("empty") << "empty.wav" << "file" << QByteArray() << "the file is empty" << 0;
-        QTest::newRow("text") << "text.wav" << "file" << QByteArray("This is not a tone.\n") << notWave << 1;
-        QTest::newRow("cut short") << "short.wav" << "file" << WaveBytes(0.1).left(30) << notWave << 1;
-        QTest::newRow("folder") << "folder.wav" << "folder" << QByteArray() << "it is a folder, not a file" << 0;
+            << "nowhere/tone.wav"
+            << "nothing" << QByteArray() << "the file does not exist" << 0;
+        QTest::newRow("no name") << ""
+                                 << "nothing" << QByteArray() << "no file was named" << 0;
+        QTest::newRow("empty") << "empty.wav"
+                               << "file" << QByteArray() << "the file is empty" << 0;
+        QTest::newRow("text") << "text.wav"
+                              << "file" << QByteArray("This is not a tone.\n") << notWave << 1;
+        QTest::newRow("cut short") << "short.wav"
+                                   << "file" << WaveBytes(0.1).left(30) << notWave << 1;
+        QTest::newRow("folder") << "folder.wav"
+                                << "folder" << QByteArray() << "it is a folder, not a file" << 0;
     }
 
     // The reason is in plain words, nothing is left open on the voice, and Play stays silent
@@ -175,7 +183,8 @@ private Q_SLOTS:
         QVERIFY(!result.ok);
         QVERIFY2(QString::fromStdString(result.error).startsWith(reason), result.error.c_str());
         if (reason.endsWith(QLatin1String(": ")))
-            QVERIFY2(result.error.size() > static_cast<std::size_t>(reason.size()), "no reason after the colon");
+            QVERIFY2(result.error.size() > static_cast<std::size_t>(reason.size()),
+                     "no reason after the colon");
         QCOMPARE(device.DecodeCount(), 1 + decodes);
         device.Play(fresh);
         QTest::qWait(30);
@@ -300,7 +309,8 @@ private Q_SLOTS:
         QFile::remove(path);
         QVERIFY(WriteFile(path, WaveBytes(0.1, 440)));
         // A whole second, so that the replacement below can be given exactly the same time.
-        const QDateTime stamp = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 60);
+        const QDateTime stamp =
+            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 60);
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadWrite));
@@ -467,7 +477,8 @@ private Q_SLOTS:
         if (!finished)
             child.kill();
         QVERIFY2(finished, "the device waited for a sound server that is not there");
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 output.constData());
         QVERIFY2(output.contains("PASS   : TestSdlAudio::noServerChild()"), output.constData());
     }
 

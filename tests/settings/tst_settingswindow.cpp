@@ -376,7 +376,7 @@ private Q_SLOTS:
         w.Command2_Click();
         QCOMPARE(Var::ToneFile, chosen);
         const std::vector<std::string> expected = {
-            "MMC3.Visible=False",       "MMC3.Flag19=True",    "MMC3.DeviceType=WaveAudio",
+            "MMC3.Visible=False",      "MMC3.Flag19=True", "MMC3.DeviceType=WaveAudio",
             "MMC3.FileName=" + chosen, "MMC3.Flag14=True", "MMC3.Command=Sound"};
         QCOMPARE(Mmc3Trace(), expected);
     }

@@ -17,7 +17,6 @@ using testsupport::StillWindow;
 
 namespace {
 
-
 // The track ends of each pattern on a 15490 x 9480 window with the 480-twip picture.
 struct Track
 {

@@ -21,8 +21,8 @@
 #include <memory>
 
 using testsupport::FreshProgram;
-using testsupport::StillWindow;
 using testsupport::Messages;
+using testsupport::StillWindow;
 
 namespace {
 

@@ -20,7 +20,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-
 // A horizontal track of 15 ticks a leg: 0 .. 15000 at Top 5000 with the 480-twip picture.
 void ArrangeShortTrack(FrmEMDR2 &w)
 {

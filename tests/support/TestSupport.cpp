@@ -83,7 +83,8 @@ void FreshProgram()
     platform::SetEndProgramHook([] { ++EndRequests(); });
     platform::SetMessageHook(
         [](const std::string &, const std::string &text) { Messages().push_back(text); });
-    platform::WaveAudio::SetTraceHook([](const std::string &line) { AudioTrace().push_back(line); });
+    platform::WaveAudio::SetTraceHook(
+        [](const std::string &line) { AudioTrace().push_back(line); });
     for (platform::Form *form : platform::Forms())
         platform::Unload(*form);
     platform::DestroyUnloadedForms();
