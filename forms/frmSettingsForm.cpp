@@ -112,7 +112,13 @@ FrmSettingsForm::FrmSettingsForm()
     Quit.Move(4680, 4560, 1215, 495);
     Quit.SetTabIndex(16);
 
-    Notice.Move(120, 5055, 6150, 150);
+    // Two lines in the free space left of the check boxes, between Change Tone and Continue
+    // (the strip below the buttons is too low for a line of text). Exactly two lines high, so
+    // that a longer text ends cleanly after its second line; the whole text is also on
+    // standard error.
+    Notice.Move(120, 4110, 3900, 390);
+    Notice.SetAlignment(Label::Align::Left);
+    Notice.SetWordWrap(true);
     Notice.SetVisible(false);
 
     ApplyTabOrder();

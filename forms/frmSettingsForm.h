@@ -38,6 +38,6 @@ public:
     platform::CommandButton Quit;
     platform::CommonDialog CD1;
     // Problems with the chosen files, shown when the window is next visible. Not part of the
-    // stored controls of old; it sits below the buttons and is empty until needed.
+    // stored controls of old; it sits above Continue and is empty until needed.
     platform::Label Notice;
 };

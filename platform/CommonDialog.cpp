@@ -11,6 +11,12 @@ namespace platform {
 namespace {
 std::deque<std::string> g_answers;
 int g_shown = 0;
+
+CommonDialog &LastShownState()
+{
+    static CommonDialog last("");
+    return last;
+}
 } // namespace
 
 std::string CommonDialog::ToolkitFilter(const std::string &filter)
@@ -38,15 +44,13 @@ int CommonDialog::ShownCount()
     return g_shown;
 }
 
-void CommonDialog::ShowOpen()
+const CommonDialog &CommonDialog::LastShown()
 {
-    ++g_shown;
-    if (!g_answers.empty()) {
-        fileName_ = g_answers.front();
-        g_answers.pop_front();
-        return;
-    }
-    QFileDialog dialog(QApplication::activeWindow(), QString(), QString::fromStdString(initDir_));
+    return LastShownState();
+}
+
+void CommonDialog::Configure(QFileDialog &dialog) const
+{
     dialog.setObjectName(QString::fromStdString(name_));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -54,7 +58,24 @@ void CommonDialog::ShowOpen()
     // masks behind it are the toolkit's.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(QString::fromStdString(ToolkitFilter(filter_)).split(";;"));
-    fileName_.clear();
+    dialog.setDirectory(QString::fromStdString(initDir_));
+    if (!fileName_.empty())
+        dialog.selectFile(QString::fromStdString(fileName_));
+}
+
+void CommonDialog::ShowOpen()
+{
+    ++g_shown;
+    LastShownState() = *this;
+    if (!g_answers.empty()) {
+        const std::string answer = g_answers.front();
+        g_answers.pop_front();
+        if (!answer.empty())
+            fileName_ = answer;
+        return;
+    }
+    QFileDialog dialog(QApplication::activeWindow());
+    Configure(dialog);
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
         fileName_ = dialog.selectedFiles().constFirst().toStdString();
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+class QFileDialog;
+
 namespace platform {
 
 class CommonDialog
@@ -17,12 +19,17 @@ public:
     void SetFilter(const std::string &filter) { filter_ = filter; }
     const std::string &InitDir() const { return initDir_; }
     void SetInitDir(const std::string &folder) { initDir_ = folder; }
-    // The full path of the chosen file; empty when the practitioner cancelled.
+    // The full path of the chosen file. The dialog opens with it in its name box, and a
+    // cancelled dialog leaves it as it was: a caller that must tell a cancel from a choice
+    // empties it before showing the dialog.
     const std::string &FileName() const { return fileName_; }
     void SetFileName(const std::string &path) { fileName_ = path; }
 
     // Shows the dialog for opening a file and waits until it closes.
     void ShowOpen();
+    // Gives a toolkit dialog everything ShowOpen gives it before it shows it: folder, name
+    // box, filters and options.
+    void Configure(QFileDialog &dialog) const;
 
     // The filter in the toolkit's form: "Pictures (*.bmp;*.ico) (*.bmp *.ico)" and the like,
     // entries separated by ";;".
@@ -32,6 +39,8 @@ public:
     // anything, and counts itself.
     static void SetNextFileName(const std::string &path);
     static int ShownCount();
+    // Tests: the dialog as it stood when ShowOpen was last called, before the answer.
+    static const CommonDialog &LastShown();
 
 private:
     std::string name_;

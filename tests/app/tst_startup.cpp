@@ -1,23 +1,87 @@
-// Start-up with the title window and the ways the program ends.
+// Start-up with the title window and the ways the program ends: in this process through the
+// windows' own handlers, and as whole programs whose exit status and output are checked.
+#include "app/Notices.h"
 #include "app/Title.h"
 #include "app/Var.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
 using testsupport::FreshProgram;
+
+namespace {
+
+QString Q(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+QString InFolder(const QString &suffix)
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + suffix);
+}
+
+// Whether a label's whole caption stands inside the label as the toolkit lays it out.
+bool LabelCaptionFits(const platform::Label &label)
+{
+    auto *widget = qobject_cast<QLabel *>(label.Widget());
+    if (!widget)
+        return false;
+    const QRect area = widget->contentsRect();
+    const int flags = int(widget->alignment()) | (widget->wordWrap() ? Qt::TextWordWrap : 0);
+    return area.contains(QFontMetrics(widget->font()).boundingRect(area, flags, widget->text()));
+}
+
+// A program of the build beside this test, run headless with the dummy sound driver.
+struct Run
+{
+    bool finished = false;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QProcessEnvironment HeadlessEnvironment(const QString &runtimeDir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QT_LOGGING_RULES", "qt.qpa.*=false");
+    environment.insert("SDL_AUDIODRIVER", "dummy");
+    // The toolkit complains on standard error about a missing runtime folder, which says
+    // nothing about the program.
+    if (!environment.contains("XDG_RUNTIME_DIR"))
+        environment.insert("XDG_RUNTIME_DIR", runtimeDir);
+    return environment;
+}
+
+} // namespace
 
 class TstStartup : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { testsupport::InstallRecordingAudio(); }
+    void initTestCase()
+    {
+        testsupport::InstallRecordingAudio();
+        QVERIFY(runtimeDir_.isValid());
+        QFile::setPermissions(runtimeDir_.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     void init() { FreshProgram(); }
     void cleanupTestCase() { FreshProgram(); }
+
+    // ---- The title window ----------------------------------------------------------------
 
     void titleWindowAsStored()
     {
@@ -31,29 +95,65 @@ private Q_SLOTS:
         QVERIFY(!t.KeyPreview());
     }
 
+    void titleCanBeRead()
+    {
+        StartProgram();
+        FrmTitle &t = *Title;
+        QVERIFY(QTest::qWaitForWindowActive(t.Surface()));
+        auto *notice = qobject_cast<QLabel *>(t.Label1.Widget());
+        auto *credit = qobject_cast<QLabel *>(t.Label2.Widget());
+        QVERIFY(notice && credit);
+        QVERIFY(notice->wordWrap());
+        QVERIFY2(LabelCaptionFits(t.Label1), "the notice is cut");
+        QVERIFY(credit->alignment().testFlag(Qt::AlignHCenter));
+        QVERIFY2(LabelCaptionFits(t.Label2), "the credit line is cut");
+        auto *button = qobject_cast<QPushButton *>(t.Command1.Widget());
+        QVERIFY(button);
+        QVERIFY(button->sizeHint().width() <= button->width());
+        // Continue has the focus: Enter or the space bar leads on at once.
+        QVERIFY(QApplication::focusWidget());
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("Command1"));
+        QTest::keyClick(button, Qt::Key_Return);
+        QVERIFY(frmSettings.IsLoaded());
+        QVERIFY(frmSettings->Visible());
+        QVERIFY(!t.Visible());
+    }
+
+    // ---- Start-up --------------------------------------------------------------------------
+
     void startShowsTheTitleAndNothingElse()
     {
         StartProgram();
         QVERIFY(Title.IsLoaded());
         QVERIFY(Title->Visible());
-        QVERIFY(!frmSettings.IsLoaded());
-        QVERIFY(!frmEMDR2.IsLoaded());
+        QCOMPARE(platform::Forms(), std::vector<platform::Form *>{Title.Peek()});
+        QCOMPARE(frmSettings.Peek(), nullptr);
+        QCOMPARE(frmEMDR2.Peek(), nullptr);
         QVERIFY(!Var::PictureFile.has_value()); // nothing has run but the title
         QCOMPARE(int(Var::MoveType), 0);
+        QVERIFY(Var::ToneFile.empty());
     }
 
     void titleContinueLeadsToTheSettings()
     {
         StartProgram();
+        FrmTitle *title = Title.Peek();
         Title->Command1_Click();
-        QVERIFY(Title.IsLoaded());
-        QVERIFY(!Title->Visible());
+        QCOMPARE(Title.Peek(), title);
+        QVERIFY(title->IsLoaded());
+        QVERIFY(!title->Visible());
         QVERIFY(frmSettings.IsLoaded());
         QVERIFY(frmSettings->Visible());
-        QVERIFY(!frmEMDR2.IsLoaded());
+        QCOMPARE(frmEMDR2.Peek(), nullptr);
+        // The settings window's load set the defaults.
         QCOMPARE(int(Var::MoveType), 1);
         QVERIFY(Var::PictureFile.has_value());
+        QCOMPARE(Q(*Var::PictureFile), InFolder("/Pictures/Face.ico"));
+        QCOMPARE(Q(Var::ToneFile), InFolder("/Tones/beep_r.wav"));
+        QCOMPARE(int(Var::Speed), 0);
     }
+
+    // ---- Ends, in this process -------------------------------------------------------------
 
     void closingTheTitleFirstEndsWithoutTheSettings()
     {
@@ -62,6 +162,21 @@ private Q_SLOTS:
         QVERIFY(platform::Forms().empty());
         QVERIFY(!frmSettings.IsLoaded());
         QCOMPARE(frmSettings.Peek(), nullptr);
+        QCOMPARE(frmEMDR2.Peek(), nullptr);
+    }
+
+    void closingTheSettingsUnloadsTheHiddenTitle()
+    {
+        StartProgram();
+        FrmTitle *title = Title.Peek();
+        Title->Command1_Click();
+        QCOMPARE(platform::Forms().size(), std::size_t(2));
+        QVERIFY(frmSettings->Surface()->close());
+        QVERIFY(platform::Forms().empty());
+        QVERIFY(!title->IsLoaded());
+        QCOMPARE(Title.Peek(), title); // unloaded, not made anew
+        QCOMPARE(frmEMDR2.Peek(), nullptr);
+        QCOMPARE(testsupport::EndRequests(), 0);
     }
 
     void closingTheStimulationUnloadsEverything()
@@ -93,6 +208,71 @@ private Q_SLOTS:
         QCOMPARE(testsupport::EndRequests(), 1);
         QCOMPARE(platform::Forms().size(), std::size_t(3)); // no unload handling ran
     }
+
+    // ---- Ends, as whole programs -----------------------------------------------------------
+
+    // The program itself, with nobody to click: it shows its title and waits there, saying
+    // nothing on standard error.
+    void programWaitsOnItsTitle()
+    {
+        QProcess process;
+        process.setProcessEnvironment(HeadlessEnvironment(runtimeDir_.path()));
+        process.start(QCoreApplication::applicationDirPath() + "/tarrowin", QStringList());
+        QVERIFY2(process.waitForStarted(5000), qPrintable(process.errorString()));
+        const bool ended = process.waitForFinished(1500);
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        if (!ended) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        QVERIFY2(!ended, qPrintable("it ended by itself with status " +
+                                    QString::number(process.exitCode())));
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+    }
+
+    void endPaths_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("title closed before Continue")
+            << "close-title"
+            << "ended 0, no window loaded, settings window never created\n";
+        QTest::newRow("settings closed") << "close-settings"
+                                         << "ended 0, no window loaded, settings window created\n";
+        QTest::newRow("stimulation closed")
+            << "close-stimulation"
+            << "ended 0, no window loaded, settings window created\n";
+        QTest::newRow("stimulation closed during a turn")
+            << "close-during-turn"
+            << "closing in a turn\nended 0, no window loaded, settings window created\n";
+        // Quit ends at once: the event loop never gets back to report.
+        QTest::newRow("quit while paused") << "quit"
+                                           << "quitting\n";
+    }
+    void endPaths()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, output);
+        QProcess process;
+        process.setProcessEnvironment(HeadlessEnvironment(runtimeDir_.path()));
+        process.start(QCoreApplication::applicationDirPath() + "/endpaths", {path});
+        QVERIFY2(process.waitForStarted(5000), qPrintable(process.errorString()));
+        const bool finished = process.waitForFinished(20000);
+        if (!finished) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(finished, qPrintable("it did not end; " + err));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+        QCOMPARE(out, output);
+    }
+
+private:
+    QTemporaryDir runtimeDir_;
 };
 
 QTEST_MAIN(TstStartup)
