@@ -1,91 +1,327 @@
 #!/usr/bin/env python3
-"""Checks a recording of the null sink against the program's tone log: every tone on its own
-side only, alternating, one per turn, each starting soon after its turn, sample-exact.
-Usage: analyse.py REC.raw REC.stamps TONES.log LEFT.wav RIGHT.wav"""
-import array, statistics, sys, wave
+"""Checks a recording of the sound server's output against the turns of a stimulation.
 
-raw_path, stamp_path, log_path, left_wav, right_wav = sys.argv[1:6]
+    analyse.py REC.raw REC.stamps TURNS.log LEFT.wav RIGHT.wav
+    analyse.py --turns TURNS.log MIN_TURNS     (the turns alone, for a run without sound)
+
+REC.raw and REC.stamps come from recorder.py, TURNS.log from tone_run. What must hold:
+  - every tone heard is on one side only, the other channel silent or at least 60 dB below;
+  - the tones alternate between the sides, as the turns do;
+  - one tone per turn, on the turn's side, starting within 100 ms after the turn's play
+    command, and no tone without a turn;
+  - every tone is its file sample for sample, both channels, so none is cut short, broken up
+    or mixed with another; the tone in the middle of the run is shown as proof.
+    Only at the end: the last turn's tone may go unheard, or be cut off after its beginning,
+    when the run ended before it could sound to its end;
+  - the left turns are as many as the passes counted, the turns come without a stall.
+Prints a summary and exits 1 when anything fails, 2 when the input cannot be used."""
+import array
+import bisect
+import statistics
+import sys
+import wave
+
 RATE = 44100
+# A frame is sound when a channel's sample goes beyond this; far below the tones' peak
+# (16383) and far above anything but a signal.
+SOUND = 64
+# Silence this long (both channels) separates two tones: the tones are 80 ms long and at
+# the fastest speed a leg takes about 125 ms, so about 45 ms of silence lie between them.
+SEPARATION = RATE // 100
+# The tone must start within this time after its turn's play command.
+MAX_DELAY_MS = 100.0
+# A tone cannot start before its play command; the recording's clock is known only to about
+# the length of the sound server's blocks, hence the little room on this side.
+MIN_DELAY_MS = -10.0
+# The other channel of a tone: at least 60 dB below the tone.
+MAX_CROSSTALK_RATIO = 1e-3
+# The runs are at the fastest speed, where a leg takes about 125 ms: a second between two
+# turns is a stall. (Pauses of the whole machine approaching half a second were seen here.)
+MAX_TURN_GAP_MS = 1000.0
+MIN_TONES = 20
 
-samples = array.array('h')
-with open(raw_path, 'rb') as f:
-    data = f.read()
-samples.frombytes(data[:len(data) // 4 * 4])
-left, right = samples[0::2], samples[1::2]
-stamps = [tuple(map(int, line.split())) for line in open(stamp_path) if line.strip()]
-plays = [(int(t), side) for t, side in (line.split() for line in open(log_path) if line.strip())]
 
-def frame_time(frame):
-    # The sample that ends a read arrived at that read's stamp; earlier ones one frame apart.
-    for end, stamp in stamps:
-        if end > frame:
-            return stamp - (end - frame) * 1e9 / RATE
-    return stamps[-1][1]
+def fail_input(text):
+    print('analyse.py: ' + text)
+    sys.exit(2)
 
-def onsets(channel, threshold=200, gap=RATE // 50):
-    found, quiet = [], gap
-    for i, v in enumerate(channel):
-        if abs(v) > threshold:
-            if quiet >= gap:
-                found.append(i)
-            quiet = 0
-        else:
-            quiet += 1
-    return found
 
-def wav_samples(path):
+def read_wav(path):
     with wave.open(path) as w:
+        if (w.getframerate(), w.getnchannels(), w.getsampwidth()) != (RATE, 2, 2):
+            fail_input('%s is not 44.1 kHz 16-bit stereo' % path)
         frames = array.array('h')
         frames.frombytes(w.readframes(w.getnframes()))
+    if sys.byteorder != 'little':
+        frames.byteswap()
     return frames[0::2], frames[1::2]
 
-failures = []
-tones = sorted([(f, 'L') for f in onsets(left)] + [(f, 'R') for f in onsets(right)])
-# The first read can hold old audio that the sink kept while nobody recorded: drop tones
-# that start before the first play call.
-first_play = plays[0][0] if plays else 0
-tones = [(f, s) for f, s in tones if frame_time(f) >= first_play - 5e6]
-print('play calls: %d (%s)' % (len(plays), ''.join(s for _, s in plays)))
-print('tones heard: %d (%s)' % (len(tones), ''.join(s for _, s in tones)))
 
-# Each side's tone only on its side.
-for frame, side in tones:
-    other = right if side == 'L' else left
-    if max(abs(v) for v in other[frame:frame + 3000]) > 0 and \
-       not any(s != side and abs(f - frame) < 4000 for f, s in tones):
-        failures.append('tone at frame %d on %s also sounds on the other side' % (frame, side))
-if any(a[1] == b[1] for a, b in zip(tones, tones[1:])):
-    failures.append('tones do not alternate: ' + ''.join(s for _, s in tones))
-if len(tones) < 6:
-    failures.append('too few tones heard: %d' % len(tones))
-# One tone per turn (the last play may be cut by the end of the run).
-if not (len(plays) - 1 <= len(tones) <= len(plays)):
-    failures.append('%d play calls but %d tones heard' % (len(plays), len(tones)))
-delays = []
-for (play_ns, play_side), (frame, side) in zip(plays, tones):
-    delay_ms = (frame_time(frame) - play_ns) / 1e6
-    delays.append(delay_ms)
-    if side != play_side:
-        failures.append('turn on %s heard on %s' % (play_side, side))
-    if not (-5 <= delay_ms <= 100):
-        failures.append('tone of the %s turn started %.1f ms after it' % (play_side, delay_ms))
-if delays:
-    print('onset after the turn: median %.1f ms, max %.1f ms' % (statistics.median(delays), max(delays)))
+def read_recording(raw_path, stamp_path):
+    samples = array.array('h')
+    with open(raw_path, 'rb') as f:
+        data = f.read()
+    samples.frombytes(data[:len(data) // 4 * 4])
+    if sys.byteorder != 'little':
+        samples.byteswap()
+    stamps = []
+    with open(stamp_path) as f:
+        for line in f:
+            end, ns = line.split()
+            stamps.append((int(end), int(ns)))
+    if not stamps:
+        fail_input('the recording is empty')
+    return samples[0::2], samples[1::2], stamps
 
-# A tone in the middle is the file's own samples.
-if len(tones) > 4:
-    frame, side = tones[len(tones) // 2]
-    ref_l, ref_r = wav_samples(left_wav if side == 'L' else right_wav)
-    ref = ref_l if side == 'L' else ref_r
-    start = next(i for i, v in enumerate(ref) if abs(v) > 200)
-    begin = frame - start
-    got = (left if side == 'L' else right)[begin:begin + len(ref)]
-    if list(got) != list(ref):
-        failures.append('the middle tone is not the file sample for sample')
-    else:
-        print('middle tone (%s): sample-exact' % side)
 
-for failure in failures:
-    print('FAIL:', failure)
-print('PASS' if not failures else 'FAILED')
-sys.exit(1 if failures else 0)
+def read_turns(path):
+    turns, info = [], {}
+    with open(path) as f:
+        for line in f:
+            words = line.split()
+            if not words:
+                continue
+            if words[0] == '#':
+                info[words[1]] = int(words[2])
+            else:
+                turns.append((int(words[0]), words[1]))
+    for key in ('started', 'passes', 'ended'):
+        if key not in info:
+            fail_input('%s has no "# %s" line' % (path, key))
+    return turns, info
+
+
+class RecordingClock:
+    """The monotonic time at which a recorded frame left the sound server's sink.
+
+    A read stamped t that brought the recording up to frame e says frame e was out by t;
+    the sink gives out frames at the sample rate, so frame f was out by t - (e - f) / RATE.
+    The tightest of these over the reads that follow f closely is taken. Only close ones:
+    the sink stops while no program plays into it, and a bound across such a pause is loose.
+    """
+    WINDOW = RATE // 20
+    MAX_READS = 200
+
+    def __init__(self, stamps):
+        self.ends = [end for end, _ in stamps]
+        self.stamps = stamps
+
+    def ns(self, frame):
+        i = bisect.bisect_left(self.ends, frame)
+        if i == len(self.ends):
+            return None
+        best = None
+        for end, stamp in self.stamps[i:i + self.MAX_READS]:
+            if end > frame + self.WINDOW and best is not None:
+                break
+            bound = stamp - (end - frame) * 1e9 / RATE
+            best = bound if best is None else min(best, bound)
+        return best
+
+
+def find_tones(left, right, refs):
+    """The tones in the recording: (start frame, side, exact, whole, crosstalk peak, peak).
+
+    The start is the frame at which the tone's file begins, found by lining the first sound
+    of the recording up with the first sound of the file of its side."""
+    first_sound = {}
+    for side, (ref_l, ref_r) in refs.items():
+        ref = ref_l if side == 'L' else ref_r
+        first_sound[side] = next(i for i, v in enumerate(ref) if abs(v) > SOUND)
+    n = len(left)
+    tones = []
+    i = 0
+    while i < n:
+        if abs(left[i]) <= SOUND and abs(right[i]) <= SOUND:
+            i += 1
+            continue
+        onset, last = i, i
+        j = i
+        while j < n and j - last < SEPARATION:
+            if abs(left[j]) > SOUND or abs(right[j]) > SOUND:
+                last = j
+            j += 1
+        peak_l = max(abs(v) for v in left[onset:last + 1])
+        peak_r = max(abs(v) for v in right[onset:last + 1])
+        side = 'L' if peak_l >= peak_r else 'R'
+        peak, crosstalk = (peak_l, peak_r) if side == 'L' else (peak_r, peak_l)
+        ref_l, ref_r = refs[side]
+        start = onset - first_sound[side]
+        length = len(ref_l)
+        whole = start >= 0 and start + length <= n
+        exact = whole and left[start:start + length] == ref_l and \
+            right[start:start + length] == ref_r
+        # A tone that was cut off is the file up to some frame and digital silence from there
+        # to the file's end; prefix is that frame, 0 for anything else.
+        prefix = 0
+        if whole and not exact:
+            cut = next(k for k in range(length)
+                       if left[start + k] != ref_l[k] or right[start + k] != ref_r[k])
+            if cut > 0 and not any(left[start + cut:start + length]) \
+                    and not any(right[start + cut:start + length]):
+                prefix = cut
+        tones.append({'start': start, 'side': side, 'exact': exact, 'whole': whole,
+                      'prefix': prefix,
+                      'sound_frames': last - onset + 1, 'peak': peak, 'crosstalk': crosstalk})
+        i = last + 1
+    return tones
+
+
+def check_turns(turns, info, failures):
+    """The turns themselves: alternating, the first one at the far end, as many left ones as
+    passes counted, and no stall. Gives the times between turns, in ms."""
+    sides = ''.join(s for _, s in turns)
+    if any(a == b for a, b in zip(sides, sides[1:])):
+        failures.append('the turns do not alternate: ' + sides)
+    if sides and sides[0] != 'R':
+        failures.append('the first turn is not at the far end')
+    if sides.count('L') != info['passes']:
+        failures.append('%d left tones asked for but %d passes counted'
+                        % (sides.count('L'), info['passes']))
+    if not turns:
+        failures.append('no turn at all')
+        return []
+    gaps = [(b - a) / 1e6 for (a, _), (b, _) in zip(turns, turns[1:])]
+    if (turns[0][0] - info['started']) / 1e6 > 3000:
+        failures.append('the first turn came %.0f ms after the start'
+                        % ((turns[0][0] - info['started']) / 1e6))
+    if gaps and max(gaps) > MAX_TURN_GAP_MS:
+        failures.append('a stall: %.0f ms between two turns' % max(gaps))
+    if (info['ended'] - turns[-1][0]) / 1e6 > MAX_TURN_GAP_MS:
+        failures.append('a stall: no turn in the last %.0f ms of the run'
+                        % ((info['ended'] - turns[-1][0]) / 1e6))
+    return gaps
+
+
+def report(failures, what):
+    for failure in failures:
+        print('FAIL: ' + failure)
+    print('%s: PASS' % what if not failures else '%s: FAILED (%d problems)' % (what, len(failures)))
+    return 1 if failures else 0
+
+
+def turns_only(turns_path, min_turns):
+    """For a run without sound: the turns go on as usual."""
+    turns, info = read_turns(turns_path)
+    failures = []
+    gaps = check_turns(turns, info, failures)
+    print('turns: %d (%s), passes counted: %d' % (len(turns), ''.join(s for _, s in turns),
+                                                   info['passes']))
+    if gaps:
+        print('time between turns: median %.1f ms, max %.1f ms'
+              % (statistics.median(gaps), max(gaps)))
+    if len(turns) < min_turns:
+        failures.append('only %d turns, at least %d were due' % (len(turns), min_turns))
+    return report(failures, 'turns')
+
+
+def main():
+    if len(sys.argv) == 4 and sys.argv[1] == '--turns':
+        return turns_only(sys.argv[2], int(sys.argv[3]))
+    if len(sys.argv) != 6:
+        fail_input('usage: analyse.py REC.raw REC.stamps TURNS.log LEFT.wav RIGHT.wav')
+    raw_path, stamp_path, turns_path, left_wav, right_wav = sys.argv[1:6]
+    refs = {'L': read_wav(left_wav), 'R': read_wav(right_wav)}
+    for side, (ref_l, ref_r) in refs.items():
+        own, other = (ref_l, ref_r) if side == 'L' else (ref_r, ref_l)
+        if any(other) or not any(abs(v) > SOUND for v in own):
+            fail_input('the %s tone file is not a tone on its own side only' % side)
+    tone_frames = len(refs['L'][0])
+    left, right, stamps = read_recording(raw_path, stamp_path)
+    turns, info = read_turns(turns_path)
+    clock = RecordingClock(stamps)
+    failures = []
+
+    rec_begin = clock.ns(0)
+    rec_end = stamps[-1][1]
+    tones = find_tones(left, right, refs)
+    for tone in tones:
+        tone['ns'] = clock.ns(max(tone['start'], 0))
+    # Sound from before the program started is not the program's (a fresh server holds
+    # none, but nothing here depends on that).
+    tones = [t for t in tones if t['ns'] is not None and t['ns'] >= info['started']]
+
+    print('recording: %.2f s, %d frames' % ((rec_end - rec_begin) / 1e9, len(left)))
+    print('turns: %d (%s), passes counted: %d' % (len(turns), ''.join(s for _, s in turns),
+                                                   info['passes']))
+    print('tones heard: %d (%s)' % (len(tones), ''.join(t['side'] for t in tones)))
+
+    gaps = check_turns(turns, info, failures)
+
+    # Each turn with its tone: the first tone from slightly before to 100 ms after its play
+    # command. Tones and turns are both in time order and at least 100 ms apart.
+    delays = []
+    matched = set()
+    k = 0
+    for index, (play_ns, side) in enumerate(turns):
+        while k < len(tones) and (tones[k]['ns'] - play_ns) / 1e6 < MIN_DELAY_MS:
+            k += 1
+        if k < len(tones) and (tones[k]['ns'] - play_ns) / 1e6 <= MAX_DELAY_MS:
+            tone = tones[k]
+            matched.add(k)
+            k += 1
+            delays.append((tone['ns'] - play_ns) / 1e6)
+            if tone['side'] != side:
+                failures.append('turn %d (%s): its tone is heard on the %s' % (index, side,
+                                                                              tone['side']))
+        elif index == len(turns) - 1 and (play_ns + MAX_DELAY_MS * 1e6 >= info['ended'] or
+                                          play_ns + MAX_DELAY_MS * 1e6 >= rec_end):
+            print('the last turn (%s): its tone may have been cut off by the end of the run, '
+                  'not counted' % side)
+        else:
+            failures.append('turn %d (%s, %.3f s into the run): no tone within %.0f ms'
+                            % (index, side, (play_ns - info['started']) / 1e9, MAX_DELAY_MS))
+    for index, tone in enumerate(tones):
+        if index not in matched:
+            failures.append('a %s tone %.3f s into the run that no turn asked for'
+                            % (tone['side'], (tone['ns'] - info['started']) / 1e9))
+
+    heard = ''.join(t['side'] for t in tones)
+    if any(a == b for a, b in zip(heard, heard[1:])):
+        failures.append('the tones heard do not alternate: ' + heard)
+    if len(matched) < MIN_TONES:
+        failures.append('only %d tones heard with their turns' % len(matched))
+
+    # Sides, and each tone intact. A tone cut by the end of the recording is not judged.
+    worst_crosstalk = 0
+    exact = 0
+    judged = [t for t in tones if t['whole']]
+    for tone in judged:
+        worst_crosstalk = max(worst_crosstalk, tone['crosstalk'])
+        if tone['crosstalk'] > MAX_CROSSTALK_RATIO * tone['peak']:
+            failures.append('the %s tone %.3f s into the run is also on the other side '
+                            '(peak %d against %d)' % (tone['side'], (tone['ns'] - info['started'])
+                                                      / 1e9, tone['crosstalk'], tone['peak']))
+        if tone['exact']:
+            exact += 1
+        elif tone is tones[-1] and tone['ns'] + tone_frames * 1e9 / RATE > info['ended'] and \
+                tone['prefix']:
+            # Ending the program silences the tone that is sounding; what was heard of it
+            # must still be its file's beginning.
+            print('the last tone (%s) was cut off by the end of the run after %d frames, '
+                  'sample-exact up to there' % (tone['side'], tone['prefix']))
+        else:
+            failures.append('the %s tone %.3f s into the run is not its file sample for sample '
+                            '(%d frames of sound, the file has %d)'
+                            % (tone['side'], (tone['ns'] - info['started']) / 1e9,
+                               tone['sound_frames'], tone_frames))
+    print('tones whole in the recording: %d, sample-exact: %d' % (len(judged), exact))
+    print('other channel: %s' % ('digital silence in every tone' if worst_crosstalk == 0
+                                 else 'peak %d' % worst_crosstalk))
+    if judged:
+        middle = judged[len(judged) // 2]
+        print('middle tone (%s, %.3f s into the run): %s' % (
+            middle['side'], (middle['ns'] - info['started']) / 1e9,
+            'the file sample for sample, both channels' if middle['exact'] else 'NOT the file'))
+    if delays:
+        print('onset after the play command: median %.1f ms, min %.1f ms, max %.1f ms'
+              % (statistics.median(delays), min(delays), max(delays)))
+    if gaps:
+        print('time between turns: median %.1f ms, max %.1f ms'
+              % (statistics.median(gaps), max(gaps)))
+
+    return report(failures, 'tones')
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,46 +1,109 @@
-// Runs a stimulation with tones on through the real windows and the real audio device for a
-// given number of seconds, printing one line per tone started: the monotonic time of its play
-// call in nanoseconds and its side (L or R).
+// Runs a stimulation with tones on through the program's own windows and its real sound
+// output, the way a practitioner starts one, and prints when each turn asked for its tone so
+// that a recording of the output can be checked against the turns.
+//
+//   tone_run [SECONDS [SLIDER]]     (defaults: 8 seconds, slider position 9)
+//
+// Title -> Continue; on the settings window: tones ticked, the slider on SLIDER, Continue.
+// The real timers then move the picture and sound the tones for SECONDS, after which every
+// window is unloaded, as closing the stimulation window would, and the program ends.
+//
+// Output on standard output, lines starting with '#' being remarks:
+//   # started <ns>            before the title window is shown
+//   <ns> L|R                  one line a turn: the moment its tone's play command was given
+//   # passes <n>              the pass counter at the end: the turns at the start end
+//   # ended <ns>              when the windows were unloaded
+// Times are CLOCK_MONOTONIC in nanoseconds. Exit status: the event loop's, 2 on bad arguments.
+#include "app/Title.h"
 #include "app/Var.h"
 #include "platform/Form.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
-#include "stimulation/frmEMDR2.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <time.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
-long long MonotonicNs()
+
+std::int64_t MonotonicNs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
+
+bool ParseInt(const char *text, long minimum, long maximum, long &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= minimum && value <= maximum;
+}
+
+struct Turn
+{
+    std::int64_t ns;
+    char side;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    long seconds = 8;
+    long slider = 9;
+    if (argc > 3 || (argc > 1 && !ParseInt(argv[1], 1, 3600, seconds)) ||
+        (argc > 2 && !ParseInt(argv[2], 1, 9, slider))) {
+        std::fprintf(stderr, "usage: tone_run [SECONDS [SLIDER 1-9]]\n");
+        return 2;
+    }
+
     QApplication application(argc, argv);
-    const int seconds = argc > 1 ? std::stoi(argv[1]) : 6;
-    const int digit = argc > 2 ? std::stoi(argv[2]) : 9;
-    platform::WaveAudio::SetTraceHook([](const std::string &line) {
-        if (line == "MMC.Command=Play" || line == "MMC2.Command=Play")
-            std::printf("%lld %c\n", MonotonicNs(), line[3] == '.' ? 'L' : 'R');
+
+    // The turns are kept in memory and printed at the end, so that watching them costs the
+    // running stimulation next to nothing.
+    std::vector<Turn> turns;
+    turns.reserve(static_cast<std::size_t>(seconds) * 200);
+    platform::WaveAudio::SetTraceHook([&turns](const std::string &line) {
+        if (line == "MMC.Command=Play")
+            turns.push_back({MonotonicNs(), 'L'});
+        else if (line == "MMC2.Command=Play")
+            turns.push_back({MonotonicNs(), 'R'});
     });
-    frmSettings->Soundtones.SetValue(1);
-    frmSettings->Slider1.SetValue(digit);
-    frmSettings->cmdContinue_Click();
-    QTimer::singleShot(seconds * 1000, [] {
-        for (platform::Form *form : platform::Forms())
-            platform::Unload(*form);
+
+    const std::int64_t started = MonotonicNs();
+    std::int64_t ended = 0;
+    std::int32_t passes = -1;
+    QTimer::singleShot(0, [&] {
+        StartProgram();
+        Title->Command1.Click();
+        frmSettings->Soundtones.SetValue(1);
+        frmSettings->Slider1.SetValue(static_cast<int>(slider));
+        frmSettings->cmdContinue.Click();
+        QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
+            passes = Var::PassCount;
+            ended = MonotonicNs();
+            for (platform::Form *form : platform::Forms())
+                platform::Unload(*form);
+        });
     });
     const int status = QApplication::exec();
-    std::fflush(stdout);
     platform::DestroyUnloadedForms();
+
+    std::printf("# started %lld\n", static_cast<long long>(started));
+    for (const Turn &turn : turns)
+        std::printf("%lld %c\n", static_cast<long long>(turn.ns), turn.side);
+    std::printf("# passes %ld\n", static_cast<long>(passes));
+    std::printf("# ended %lld\n", static_cast<long long>(ended));
+    std::fflush(stdout);
     return status;
 }
