@@ -1,8 +1,11 @@
 #include "Picture.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
+
+#include <cstdint>
 
 namespace platform {
 
@@ -30,6 +33,78 @@ void ChooseIconImage(QImageReader &reader)
 QString Native(const std::string &path)
 {
     return QString::fromStdString(path);
+}
+
+std::uint32_t Le(const QByteArray &bytes, int at, int size)
+{
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+// An icon file's header with a count of no images, which the toolkit does not take for an
+// icon at all.
+bool IsEmptyIcon(const QString &file)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = in.read(6);
+    return bytes.size() == 6 && Le(bytes, 0, 2) == 0 &&
+           (Le(bytes, 2, 2) == 1 || Le(bytes, 2, 2) == 2) && Le(bytes, 4, 2) == 0;
+}
+
+// What a bitmap file's own header says about its pixels, read before the toolkit decodes
+// anything: the toolkit shows a bitmap cut short in its pixels with the missing rows black
+// and without a word, and gives no size at all for one whose header claims a huge picture.
+struct BitmapHeader
+{
+    bool read = false; // the header is there and makes sense
+    qint64 width = 0;
+    qint64 height = 0;
+    qint64 needed = 0; // the bytes the file must hold for its pixels; 0 when compressed
+};
+
+BitmapHeader ReadBitmapHeader(const QString &file)
+{
+    BitmapHeader header;
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return header;
+    const QByteArray bytes = in.read(30);
+    if (bytes.size() < 26 || !bytes.startsWith("BM"))
+        return header;
+    const qint64 offset = Le(bytes, 10, 4);
+    const std::uint32_t infoSize = Le(bytes, 14, 4);
+    std::uint32_t bits = 0;
+    std::uint32_t compression = 0;
+    if (infoSize == 12) { // the oldest form: 16-bit sizes, never compressed
+        header.width = Le(bytes, 18, 2);
+        header.height = Le(bytes, 20, 2);
+        bits = Le(bytes, 24, 2);
+    } else if (infoSize >= 40 && bytes.size() >= 30) {
+        header.width = static_cast<std::int32_t>(Le(bytes, 18, 4));
+        header.height = static_cast<std::int32_t>(Le(bytes, 22, 4));
+        bits = Le(bytes, 28, 2);
+        const QByteArray more = in.read(4);
+        if (more.size() < 4)
+            return header;
+        compression = Le(more, 0, 4);
+    } else {
+        return header;
+    }
+    header.height = header.height < 0 ? -header.height : header.height; // top-down rows
+    if (header.width <= 0 || header.height <= 0 || bits == 0 || bits > 32)
+        return header;
+    header.read = true;
+    // Uncompressed rows (plain or with bit fields) have a size known from the header alone.
+    const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
+    if (uncompressed && header.width * header.height <= kMaxPixels) {
+        const qint64 rowBytes = (header.width * bits + 31) / 32 * 4;
+        header.needed = offset + rowBytes * header.height;
+    }
+    return header;
 }
 
 } // namespace
@@ -81,11 +156,30 @@ PictureResult LoadPicture(const std::string &path, int maxWidth, int maxHeight)
     QImageReader reader(file);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
+    if (format.isEmpty() && IsEmptyIcon(file)) {
+        result.error = "it is an icon file that holds no image";
+        return result;
+    }
     if (format != "bmp" && format != "ico") {
         result.error = format.isEmpty() ? "it is not a bitmap or icon file"
                                         : "it is a " + format.toUpper().toStdString() +
                                               " file, not a bitmap or icon file";
         return result;
+    }
+    if (format == "bmp") {
+        const BitmapHeader header = ReadBitmapHeader(file);
+        if (header.read && (header.width * header.height > kMaxPixels ||
+                            (maxWidth > 0 && header.width > maxWidth) ||
+                            (maxHeight > 0 && header.height > maxHeight))) {
+            result.error = "the picture is " + std::to_string(header.width) + " x " +
+                           std::to_string(header.height) + " pixels, larger than the screen";
+            return result;
+        }
+        if (header.read && header.needed > info.size()) {
+            result.error = "the file is cut short (it holds " + std::to_string(info.size()) +
+                           " of the " + std::to_string(header.needed) + " bytes its picture needs)";
+            return result;
+        }
     }
     ChooseIconImage(reader);
     const QSize size = reader.size();
