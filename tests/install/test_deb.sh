@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # cleanup is reached through trap
+# The Debian package as a practitioner's machine gets it: built by CPack from the build
+# folder, its contents listed and checked, unpacked into a scratch root, and the unpacked
+# program started there (through its link in bin/) on an X server and window manager of its
+# own, with no sound server (SDL's dummy output). The program must find its default picture
+# and tones beside its real file wherever it is unpacked, and end with status 0 when closed.
+#
+#   tests/install/test_deb.sh <build folder>
+#
+# Exit status: 0 pass, 1 fail, 77 skipped (no dpkg-deb, or no X server can be started).
+set -uo pipefail
+
+if [ $# -ne 1 ] || [ ! -f "$1/CPackConfig.cmake" ]; then
+    echo "usage: $0 <configured and built build folder>" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/../hardening/x_session.sh
+source "$here/../hardening/x_session.sh"
+
+for tool in cpack dpkg-deb xdotool wmctrl; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "SKIP: $tool is not installed"
+        exit 77
+    fi
+done
+
+scratch=$(mktemp -d /tmp/tarrowin-deb.XXXXXX)
+program_pid=""
+cleanup() {
+    stop_pid "$program_pid"
+    x_session_stop
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+
+failures=0
+check() { # check <description> <command...>
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok   - $what"
+    else
+        echo "FAIL - $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# --- The package -------------------------------------------------------------------------
+if ! (cd "$build" && cpack -G DEB -B "$scratch/package") >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log"
+    echo "FAIL - cpack could not build the package"
+    exit 1
+fi
+deb=$(find "$scratch/package" -maxdepth 1 -name 'tarrowin_*_*.deb' | head -1)
+if [ -z "$deb" ]; then
+    cat "$scratch/cpack.log"
+    echo "FAIL - cpack wrote no tarrowin_<version>_<architecture>.deb"
+    exit 1
+fi
+echo "Package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+
+dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' \
+    >"$scratch/contents"
+listed() { grep -qxF -- "$1" "$scratch/contents"; }
+check "bin/tarrowin is a link to the program in lib/tarrowin/" \
+    listed "./usr/bin/tarrowin -> ../lib/tarrowin/tarrowin"
+check "the program in lib/tarrowin/" listed "./usr/lib/tarrowin/tarrowin"
+check "its default picture beside it" listed "./usr/lib/tarrowin/Pictures/Face.ico"
+check "its default tones beside it" listed "./usr/lib/tarrowin/Tones/beep_l.wav"
+check "  (the right one too)" listed "./usr/lib/tarrowin/Tones/beep_r.wav"
+check "the desktop entry" listed "./usr/share/applications/tarrowin.desktop"
+check "the icon in the icon theme" listed "./usr/share/icons/hicolor/32x32/apps/tarrowin.png"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+check "package name tarrowin" test "$(field Package)" = tarrowin
+for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 qt6-qpa-plugins; do
+    check "depends on $dependency" grep -q "\\b$dependency\\b" <<<"$(field Depends)"
+done
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+entry=$root/usr/share/applications/tarrowin.desktop
+has_line() { grep -qxF -- "$1" "$entry"; }
+check "desktop entry: [Desktop Entry]" has_line "[Desktop Entry]"
+check "desktop entry: Type=Application" has_line "Type=Application"
+check "desktop entry: Exec=tarrowin" has_line "Exec=tarrowin"
+check "desktop entry: Icon=tarrowin" has_line "Icon=tarrowin"
+check "desktop entry: Categories=Utility;MedicalSoftware;" \
+    has_line "Categories=Utility;MedicalSoftware;"
+png_size() { # width x height from a PNG's header
+    python3 -c 'import struct,sys
+d=open(sys.argv[1],"rb").read(24)
+assert d[:8]==b"\x89PNG\r\n\x1a\n" and d[12:16]==b"IHDR"
+print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null
+}
+check "the icon is a 32x32 PNG" \
+    test "$(png_size "$root/usr/share/icons/hicolor/32x32/apps/tarrowin.png")" = 32x32
+check "the unpacked link resolves to the program" test -x "$root/usr/bin/tarrowin"
+
+# --- The unpacked program ----------------------------------------------------------------
+x_session_start 1920x1080
+status=$?
+[ $status -eq 0 ] || exit $status
+
+# Window names are matched as regular expressions.
+title="^Tarrowin \\(Alternating"
+settings="Setttings"
+stimulation="Alternating Bilateral Stimulation"
+
+window_of() { xdotool search --all --onlyvisible --pid "$program_pid" --name "$1" 2>/dev/null | head -1; }
+shown() { [ -n "$(window_of "$1")" ]; }
+active_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$(window_of "$1")" ]; }
+start_program() {
+    SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM=xcb "$root/usr/bin/tarrowin" \
+        >"$scratch/program.out" 2>"$scratch/program.err" &
+    program_pid=$!
+}
+# Waits up to 10 s for the program to end and sets exit_status to its status (124: it did
+# not end).
+exit_status=""
+wait_for_end() {
+    exit_status=124
+    wait_for 10 bash -c "! kill -0 $program_pid" || return 0
+    wait "$program_pid"
+    exit_status=$?
+    program_pid=""
+}
+
+# Closing the title window ends the program.
+start_program
+check "the title window is shown" wait_for 20 shown "$title"
+wmctrl -c "Tarrowin (Alternating"
+wait_for_end
+check "closing the title window ends the program with status 0 (was $exit_status)" \
+    test "$exit_status" = 0
+
+# Through to a running stimulation: a default file not found would be reported on the
+# program's error output (a picture also in a window of its own).
+start_program
+check "the title window is shown again" wait_for 20 shown "$title"
+wait_for 10 active_is "$title"
+xdotool key Return
+check "Continue leads to the settings window" wait_for 10 shown "$settings"
+wait_for 10 active_is "$settings"
+xdotool key Return
+check "Enter there starts the stimulation" wait_for 10 shown "$stimulation"
+sleep 2 # a few turns, each with its tone
+check "no window tells of a picture not shown" bash -c "! xdotool search --name 'Picture not' >/dev/null 2>&1"
+problems=$(grep -c '^tarrowin:' "$scratch/program.err")
+check "no problem reported: the picture and tones were found beside the real program" \
+    test "$problems" = 0
+[ "$problems" = 0 ] || cat "$scratch/program.err"
+wmctrl -c "$stimulation"
+wait_for_end
+check "closing the stimulation window ends the program with status 0 (was $exit_status)" \
+    test "$exit_status" = 0
+
+if [ $failures -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "All checks passed"
