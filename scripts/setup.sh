@@ -12,7 +12,7 @@ packages=(
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: a real X server with a window manager, a real sound server.
     packages+=(xvfb openbox xdotool wmctrl imagemagick x11-utils pulseaudio pulseaudio-utils sox
-               python3 clang libclang-rt-14-dev)
+               python3 clang libclang-rt-14-dev dpkg-dev file)
 fi
 
 missing=()
