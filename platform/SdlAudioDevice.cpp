@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace platform {
 
@@ -28,6 +30,10 @@ bool OpenOutput(std::string &error)
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // The name the sound server shows for the program's stream.
     SDL_SetHint(SDL_HINT_APP_NAME, "Tarrowin");
+    // SDL has no setting for how much the server holds ahead; the PulseAudio client library
+    // takes it from the environment when the output opens (other outputs ignore it).
+    const std::string queueMs = std::to_string(SdlAudioDevice::kServerQueueMs);
+    setenv("PULSE_LATENCY_MSEC", queueMs.c_str(), 0);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         error =
             "No tones can be heard: the sound system could not be started (" + SdlReason() + ").";

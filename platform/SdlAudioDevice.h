@@ -27,13 +27,19 @@ namespace platform {
 class SdlAudioDevice : public AudioDevice
 {
 public:
-    // Mixer buffer, in frames. A tone starts at the next buffer the mixer fills, so this is
-    // the bulk of the delay between a turn of the picture and its tone. Through PulseAudio,
-    // 512 frames gave about 13 ms from the call to the sound (20 ms at worst) with every
-    // tone coming out sample for sample; 256 frames gave about 7 ms, but roughly one tone in
-    // twenty did not come out intact, and a broken tone is worse for the client than a
-    // steady few milliseconds more.
+    // Mixer buffer, in frames. A tone starts at the next buffer the mixer fills, 11.6 ms
+    // apart at 512 frames; 256 frames did not keep up, roughly one tone in twenty did not
+    // come out intact, and a broken tone is worse for the client than a steady few
+    // milliseconds more.
     static constexpr int kBufferFrames = 512;
+    // How much sound a PulseAudio server is asked to hold ahead, in ms. Left to SDL it holds
+    // about one mixer buffer: the tone came 13 ms after its call, but whenever the machine
+    // was busy for a moment the server ran dry in the middle of a tone, which came out with
+    // a gap (9 tones in 312 on a busy 2-core machine drawing on a software X server). 30 ms
+    // ahead brought that to 2 in 312 for a tone 24 ms after its call (33 ms at worst); 60 ms
+    // did no better against gaps and put the tone 46 ms after the turn, late enough to be
+    // noticed. A value set in PULSE_LATENCY_MSEC by the user stands.
+    static constexpr int kServerQueueMs = 30;
     static constexpr int kRate = 44100;
     static constexpr int kChannels = 2;
 
