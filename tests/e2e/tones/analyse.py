@@ -10,7 +10,11 @@ REC.raw and REC.stamps come from recorder.py, TURNS.log from tone_run. What must
   - one tone per turn, on the turn's side, starting within 100 ms after the turn's play
     command, and no tone without a turn;
   - every tone is its file sample for sample, both channels, so none is cut short, broken up
-    or mixed with another; the tone in the middle of the run is shown as proof.
+    or mixed with another; the tone in the middle of the run is shown as proof. The one
+    exception is the sound server running dry for a moment on a busy machine: then it plays
+    digital silence and goes on, often a little further on in the file. A tone whose
+    recording is its file in order with such gaps is told apart from any other damage, and
+    up to one tone in twenty may come out so;
     Only at the end: the last turn's tone may go unheard, or be cut off after its beginning,
     when the run ended before it could sound to its end;
   - the left turns are as many as the passes counted, the turns come without a stall.
@@ -39,6 +43,12 @@ MAX_CROSSTALK_RATIO = 1e-3
 # turns is a stall. (Pauses of the whole machine approaching half a second were seen here.)
 MAX_TURN_GAP_MS = 1000.0
 MIN_TONES = 20
+# Of the tones judged, at most this share may have gaps from the sound server running dry.
+MAX_UNDERRUN_SHARE = 1 / 20
+# At most this many gaps in one tone before it is taken for damage of another kind.
+MAX_GAPS = 5
+# Frames compared to find where in its file a tone goes on after a gap.
+PROBE = 16
 
 
 def fail_input(text):
@@ -167,6 +177,61 @@ def find_tones(left, right, refs):
     return tones
 
 
+def join_underrun_pieces(tones, left, right, refs):
+    """Tones the sound server broke up by running dry are made whole again: from the tone's
+    start, the recording must follow its file sample for sample, with up to MAX_GAPS
+    stretches of digital silence on both channels after which the file goes on at the same
+    place or further on (the server skipping ahead to catch up). Such a tone is kept with
+    'gaps' and 'lost' (frames of the file never heard), and the later pieces of it, found as
+    tones of their own, are dropped. Any other difference leaves the tone as it was."""
+    joined = []
+    i = 0
+    while i < len(tones):
+        tone = tones[i]
+        i += 1
+        joined.append(tone)
+        if tone['exact'] or tone['start'] < 0:
+            continue
+        side = tone['side']
+        ref_l, ref_r = refs[side]
+        rec, ref, other = (left, ref_l, right) if side == 'L' else (right, ref_r, left)
+        length, n = len(ref), len(rec)
+        at, done, gaps, lost = tone['start'], 0, 0, 0
+        while True:
+            while done < length and at < n and rec[at] == ref[done] and other[at] == 0:
+                at += 1
+                done += 1
+            if done == length or at >= n or gaps == MAX_GAPS or rec[at] != 0 or other[at]:
+                break
+            resumed = at
+            while resumed < n and rec[resumed] == 0 and other[resumed] == 0:
+                resumed += 1
+            if resumed >= n or other[resumed]:
+                break
+            probe = list(rec[resumed:resumed + PROBE])
+            k = next((k for k in range(done, length - len(probe) + 1)
+                      if list(ref[k:k + len(probe)]) == probe), None)
+            if k is None:
+                break
+            gaps += 1
+            lost += k - done
+            at, done = resumed, k
+        if done != length or gaps == 0:
+            continue
+        tone.update({'whole': True, 'gaps': gaps, 'lost': lost})
+        # The pieces after a gap that were taken for tones of their own.
+        while i < len(tones) and tones[i]['side'] == side and \
+                tones[i]['start'] + first_sound_of(refs, side) < at:
+            i += 1
+    return joined
+
+
+def first_sound_of(refs, side):
+    ref_l, ref_r = refs[side]
+    ref = ref_l if side == 'L' else ref_r
+    return next(i for i, v in enumerate(ref) if abs(v) > SOUND)
+
+
 def check_turns(turns, info, failures):
     """The turns themselves: alternating, the first one at the far end, as many left ones as
     passes counted, and no stall. Gives the times between turns, in ms."""
@@ -234,7 +299,7 @@ def main():
 
     rec_begin = clock.ns(0)
     rec_end = stamps[-1][1]
-    tones = find_tones(left, right, refs)
+    tones = join_underrun_pieces(find_tones(left, right, refs), left, right, refs)
     for tone in tones:
         tone['ns'] = clock.ns(max(tone['start'], 0))
     # Sound from before the program started is not the program's (a fresh server holds
@@ -285,6 +350,7 @@ def main():
     # Sides, and each tone intact. A tone cut by the end of the recording is not judged.
     worst_crosstalk = 0
     exact = 0
+    broken = []
     judged = [t for t in tones if t['whole']]
     for tone in judged:
         worst_crosstalk = max(worst_crosstalk, tone['crosstalk'])
@@ -294,6 +360,12 @@ def main():
                                                       / 1e9, tone['crosstalk'], tone['peak']))
         if tone['exact']:
             exact += 1
+        elif tone.get('gaps'):
+            broken.append(tone)
+            print('the %s tone %.3f s into the run is its file with %d gap(s) of silence from '
+                  'the sound server running dry (%d frames of the file not heard)'
+                  % (tone['side'], (tone['ns'] - info['started']) / 1e9, tone['gaps'],
+                     tone['lost']))
         elif tone is tones[-1] and tone['ns'] + tone_frames * 1e9 / RATE > info['ended'] and \
                 tone['prefix']:
             # Ending the program silences the tone that is sounding; what was heard of it
@@ -305,7 +377,11 @@ def main():
                             '(%d frames of sound, the file has %d)'
                             % (tone['side'], (tone['ns'] - info['started']) / 1e9,
                                tone['sound_frames'], tone_frames))
-    print('tones whole in the recording: %d, sample-exact: %d' % (len(judged), exact))
+    print('tones whole in the recording: %d, sample-exact: %d, broken by the sound server '
+          'running dry: %d' % (len(judged), exact, len(broken)))
+    if len(broken) > MAX_UNDERRUN_SHARE * len(judged):
+        failures.append('%d of %d tones broken by the sound server running dry, more than one '
+                        'in %d' % (len(broken), len(judged), round(1 / MAX_UNDERRUN_SHARE)))
     print('other channel: %s' % ('digital silence in every tone' if worst_crosstalk == 0
                                  else 'peak %d' % worst_crosstalk))
     if judged:
