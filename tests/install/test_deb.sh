@@ -82,6 +82,18 @@ for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 qt6-qpa-plugins; do
     check "depends on $dependency" grep -q "\\b$dependency\\b" <<<"$(field Depends)"
 done
 
+# What apt would do to install it here: every dependency resolvable, nothing removed.
+if command -v apt-get >/dev/null 2>&1; then
+    apt-get install --simulate "$deb" >"$scratch/apt.log" 2>&1
+    apt_status=$?
+    check "apt can install the package with its dependencies (status $apt_status)" \
+        test "$apt_status" = 0
+    check "  and would remove nothing for it" \
+        bash -c "! grep -q '^Remv ' '$scratch/apt.log'"
+    check "  and installs tarrowin itself" grep -q '^Inst tarrowin ' "$scratch/apt.log"
+    [ "$apt_status" = 0 ] || cat "$scratch/apt.log"
+fi
+
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 entry=$root/usr/share/applications/tarrowin.desktop
