@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2317  # cleanup and ours are reached through trap and wait_for
+# shellcheck disable=SC2317  # cleanup is reached through trap
 # End-to-end test of the whole program: starts a private X server and a window manager,
 # lets e2e_program.py start the program and drive it with real input events, then stops
 # exactly what it started.
@@ -18,13 +18,10 @@ program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 build_dir=$(dirname "$program")
 here=$(cd "$(dirname "$0")" && pwd)
 
-if ! command -v Xvfb >/dev/null 2>&1; then
-    echo "SKIP: Xvfb is not installed, no X server can be started" \
-        "(scripts/setup.sh with TARROWIN_TEST_TOOLS=1 installs it)"
-    exit 77
-fi
+# shellcheck source=SCRIPTDIR/../hardening/x_session.sh
+source "$here/../hardening/x_session.sh"
 missing=()
-for tool in openbox xdotool wmctrl xdpyinfo xwininfo xprop import convert python3; do
+for tool in xdotool wmctrl xwininfo xprop import convert python3; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -34,94 +31,21 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 work=$(mktemp -d /tmp/tarrowin-e2e.XXXXXX)
-xvfb_pid=""
-wm_pid=""
-
-stop_pid() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -0 "$pid" 2>/dev/null || return 0
-    kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null
-}
-
 cleanup() {
-    # The program, if the checks left it running, then the window manager, then the server.
+    # The program, if the checks left it running, then the window manager and the server.
     if [ -s "$work/program.pid" ]; then
         stop_pid "$(cat "$work/program.pid")"
     fi
-    stop_pid "$wm_pid"
-    stop_pid "$xvfb_pid"
+    x_session_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
-# Polls a command until it succeeds, for up to $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 10))
-    for _ in $(seq "$tries"); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-# Whether display $1 is served by our Xvfb: its lock file names our server's PID (another
-# server may have taken the same number between our look and our start).
-ours() {
-    [ "$(tr -d ' \n' <"/tmp/.X$1-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
-        DISPLAY=":$1" xdpyinfo >/dev/null 2>&1
-}
-
-# A private X server on the first free display from :71 on; if another server takes the
-# number first, ours gives up and the next number is tried.
-display=""
-for n in $(seq 71 119); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    [ -e "/tmp/.X11-unix/X$n" ] && continue
-    # -noreset: without it the server resets when its last client leaves (our probe), and a
-    # client connecting during that reset (the window manager) is turned away.
-    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    if wait_for 10 ours "$n"; then
-        display=":$n"
-        break
-    fi
-    stop_pid "$xvfb_pid"
-    xvfb_pid=""
-done
-if [ -z "$display" ]; then
-    echo "SKIP: no X server could be started (Xvfb on :71 to :119):"
-    cat "$work/xvfb.log" 2>/dev/null
-    exit 77
-fi
-export DISPLAY=$display
-echo "X server: Xvfb $DISPLAY (pid $xvfb_pid), 1920x1080"
-
-# A desktop session of its own: the window manager's and the program's settings, caches
-# and runtime files stay inside the work folder, whatever the account has elsewhere.
-export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS
-
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-if ! wait_for 10 wmctrl -m || ! kill -0 "$wm_pid" 2>/dev/null; then
-    echo "FAIL: the window manager did not take the screen"
-    cat "$work/openbox.log" "$work/xvfb.log"
-    exit 1
-fi
-echo "Window manager: $(wmctrl -m | sed -n 's/^Name: //p') (pid $wm_pid)"
+x_session_start 1920x1080
+started=$?
+[ $started -eq 0 ] || exit $started
 
 # TARROWIN_E2E_KEEP_SHOTS=1 keeps the screenshots of a passing run too, in e2e-shots/.
 shots=$build_dir/e2e-failure
@@ -134,6 +58,6 @@ python3 "$here/e2e_program.py" --program "$program" --work "$work" --failure-sho
 status=$?
 if [ $status -ne 0 ]; then
     echo "Window manager log:"
-    cat "$work/openbox.log"
+    cat "$x_session_dir/openbox.log"
 fi
 exit $status
