@@ -9,6 +9,9 @@ namespace notices {
 namespace {
 std::vector<std::string> g_told;
 std::function<void(const std::string &)> g_sink;
+std::function<void(const std::string &)> g_withdrawSink;
+std::function<void(const std::string &)> g_soundSink;
+std::string g_soundProblem;
 } // namespace
 
 void TellOnce(const std::string &text)
@@ -34,6 +37,39 @@ void SetSink(std::function<void(const std::string &)> sink)
 void Reset()
 {
     g_told.clear();
+    g_soundProblem.clear();
+}
+
+void SetSoundProblem(const std::string &problem)
+{
+    if (problem == g_soundProblem)
+        return;
+    const std::string gone = g_soundProblem;
+    g_soundProblem = problem;
+    if (!gone.empty() && g_withdrawSink)
+        g_withdrawSink(gone);
+    if (!problem.empty()) {
+        platform::LogProblem(problem);
+        if (g_sink)
+            g_sink(problem);
+    }
+    if (g_soundSink)
+        g_soundSink(problem);
+}
+
+const std::string &SoundProblem()
+{
+    return g_soundProblem;
+}
+
+void SetWithdrawSink(std::function<void(const std::string &)> sink)
+{
+    g_withdrawSink = std::move(sink);
+}
+
+void SetSoundSink(std::function<void(const std::string &)> sink)
+{
+    g_soundSink = std::move(sink);
 }
 
 } // namespace notices

@@ -18,4 +18,15 @@ void SetSink(std::function<void(const std::string &)> sink);
 // Forgets what was told (tests).
 void Reset();
 
+// Whether tones can be heard. The sound output tells each change: the problem while it lasts,
+// an empty text once sound is back. A new problem goes to standard error and to the settings
+// window's notice; the notice lets it go again when sound is back.
+void SetSoundProblem(const std::string &problem);
+const std::string &SoundProblem();
+// The settings window takes a problem that no longer holds out of its notice through this.
+void SetWithdrawSink(std::function<void(const std::string &)> sink);
+// The stimulation window shows the sound state on its own line through this: called with the
+// problem, or with an empty text when sound is back.
+void SetSoundSink(std::function<void(const std::string &)> sink);
+
 } // namespace notices

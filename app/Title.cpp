@@ -1,5 +1,7 @@
 #include "Title.h"
 
+#include "app/Notices.h"
+#include "platform/AudioDevice.h"
 #include "settings/frmSettings.h"
 
 platform::FormRef<FrmTitle> Title;
@@ -17,5 +19,10 @@ void FrmTitle::Command1_Click()
 
 void StartProgram()
 {
+    // The sound server is looked for while the practitioner reads the title, so that the
+    // first preview and the first turn find the output ready.
+    platform::SetSoundStatusHandler(
+        [](const std::string &problem) { notices::SetSoundProblem(problem); });
+    platform::PrepareSound();
     Title->Show();
 }

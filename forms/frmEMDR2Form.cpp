@@ -7,7 +7,8 @@ using namespace platform;
 FrmEMDR2Form::FrmEMDR2Form()
     : Form("frmEMDR2"), client_(*this, Surface()), Settings(client_, "Settings"),
       Pause(client_, "Pause"), Timer2(*this, "Timer2"), Timer1(*this, "Timer1"), MMC(*this, "MMC"),
-      MMC2(*this, "MMC2"), Passcount(client_, "Passcount"), Picture1(client_, "Picture1")
+      MMC2(*this, "MMC2"), Passcount(client_, "Passcount"), SoundLine(client_, "SoundLine"),
+      SoundLineTimer(*this, "SoundLineTimer"), Picture1(client_, "Picture1")
 {
     SetCaption("Alternating Bilateral Stimulation");
     SetClientSize(4680, 3960);
@@ -35,6 +36,16 @@ FrmEMDR2Form::FrmEMDR2Form()
     Passcount.Move(5880, 6120, 1215, 495);
     Passcount.SetAlignment(Label::Align::Centre);
     Passcount.SetTabIndex(3);
+
+    // Made before the picture, so the picture passes over it rather than under it.
+    SoundLine.SetCaption("");
+    SoundLine.Move(120, 6120, 2400, 495);
+    SoundLine.SetAlignment(Label::Align::Left);
+    SoundLine.SetWordWrap(true);
+    SoundLine.SetVisible(false);
+
+    SoundLineTimer.SetInterval(4000);
+    SoundLineTimer.SetEnabled(false);
 
     Picture1.Move(0, 2400, 480, 480);
     Picture1.SetPicture(BuiltInPicture(":/forms/Spider.ico"));

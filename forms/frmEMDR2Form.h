@@ -22,5 +22,8 @@ public:
     platform::WaveAudio MMC;
     platform::WaveAudio MMC2;
     platform::Label Passcount;
+    // Shown only while no tones can be heard, and briefly when they are back.
+    platform::Label SoundLine;
+    platform::Timer SoundLineTimer;
     platform::Image Picture1;
 };

@@ -1,17 +1,23 @@
 #include "AudioDevice.h"
 
-#include "SdlAudioDevice.h"
+#include "SoundOutput.h"
 
 namespace platform {
 
 namespace {
 
-// The real device is made once and kept until the program ends: the sound output is opened
-// once per program, and a failed open is not tried again.
+// The real device is made once and kept until the program ends; it finds its way back to
+// sound by itself when the sound server goes and comes.
 AudioDevice &RealDevice()
 {
-    static SdlAudioDevice device;
+    static SoundOutput device;
     return device;
+}
+
+std::function<void(const std::string &)> &StatusHandler()
+{
+    static std::function<void(const std::string &)> handler;
+    return handler;
 }
 
 std::unique_ptr<AudioDevice> &ReplacementDevice()
@@ -32,6 +38,22 @@ AudioDevice &CurrentAudioDevice()
 void SetAudioDevice(std::unique_ptr<AudioDevice> device)
 {
     ReplacementDevice() = std::move(device);
+}
+
+void PrepareSound()
+{
+    CurrentAudioDevice();
+}
+
+void SetSoundStatusHandler(std::function<void(const std::string &)> handler)
+{
+    StatusHandler() = std::move(handler);
+}
+
+void TellSoundStatus(const std::string &problem)
+{
+    if (StatusHandler())
+        StatusHandler()(problem);
 }
 
 } // namespace platform

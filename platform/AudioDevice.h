@@ -6,6 +6,7 @@
 // blocks: a call returns within a fraction of a millisecond whether or not a device exists.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,7 +35,9 @@ public:
     virtual void Close(int voice) = 0;
     // Play the file once on the voice, without an open or close of the caller's.
     virtual AudioResult Sound(int voice, const std::string &path) = 0;
-    // Why there is no sound at all (no device, no sound server); empty when there is.
+    // A lasting reason why no file can be opened at all (the device could not be made);
+    // empty when files can be opened. The program's real output opens files whether or not
+    // sound can be heard at the moment, and tells that through the status handler below.
     virtual std::string DeviceError() const = 0;
 };
 
@@ -43,5 +46,15 @@ AudioDevice &CurrentAudioDevice();
 // Replaces the device (tests put a recording stand-in here). Passing nothing goes back to
 // the real device on the next use.
 void SetAudioDevice(std::unique_ptr<AudioDevice> device);
+// Makes the real device now, unless tests put their own: it starts looking for the sound
+// server at once, so that sound is ready before the first tone is asked for.
+void PrepareSound();
+
+// Tells the program whether tones can be heard: the problem in plain words while it lasts,
+// then an empty text when sound is back. Always called on the program's thread, and only
+// when the state changes.
+void SetSoundStatusHandler(std::function<void(const std::string &problem)> handler);
+// For the devices: passes a change of state to the handler.
+void TellSoundStatus(const std::string &problem);
 
 } // namespace platform

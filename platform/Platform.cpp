@@ -117,6 +117,13 @@ void SetMessageHook(std::function<void(const std::string &, const std::string &)
     g_messageHook = std::move(hook);
 }
 
+void PostToProgram(std::function<void()> function)
+{
+    // Without an application there is no program thread to run it on, and nothing to tell.
+    if (QCoreApplication *application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(application, std::move(function), Qt::QueuedConnection);
+}
+
 void LogProblem(const std::string &text)
 {
     std::fprintf(stderr, "tarrowin: %s\n", text.c_str());

@@ -35,6 +35,10 @@ void SetEndProgramHook(std::function<void()> hook);
 void ShowMessage(const std::string &title, const std::string &text);
 void SetMessageHook(std::function<void(const std::string &, const std::string &)> hook);
 
+// Runs the function on the program's thread, after the events already waiting there. Other
+// threads (the sound library's) pass their news on this way.
+void PostToProgram(std::function<void()> function);
+
 // Writes one line to standard error, for problems the practitioner is also told about.
 void LogProblem(const std::string &text);
 

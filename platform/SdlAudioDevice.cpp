@@ -3,6 +3,7 @@
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <alsa/asoundlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,18 +23,22 @@ std::string SdlReason()
     return reason && *reason ? reason : "no reason was given";
 }
 
+// The ALSA library writes every failure of its own to the terminal ("ALSA lib ..."), also
+// those of trying an output that is not there; the program says what matters in its own
+// words.
+void QuietAlsa(const char *, int, const char *, int, const char *, ...) {}
+
 // Opens the sound output; on failure leaves SDL as it was and says why.
-bool OpenOutput(std::string &error)
+bool OpenOutput(SdlAudioDevice::Output output, std::string &error)
 {
+    snd_lib_error_set_handler(&QuietAlsa);
+    if (output == SdlAudioDevice::Output::CardOnly)
+        SDL_SetHint(SDL_HINT_AUDIODRIVER, "alsa");
     // The program handles its own interrupt and termination; SDL must not turn them into
     // quit events that nobody reads.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // The name the sound server shows for the program's stream.
     SDL_SetHint(SDL_HINT_APP_NAME, "Tarrowin");
-    // SDL has no setting for how much the server holds ahead; the PulseAudio client library
-    // takes it from the environment when the output opens (other outputs ignore it).
-    const std::string queueMs = std::to_string(SdlAudioDevice::kServerQueueMs);
-    setenv("PULSE_LATENCY_MSEC", queueMs.c_str(), 0);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         error =
             "No tones can be heard: the sound system could not be started (" + SdlReason() + ").";
@@ -94,7 +99,7 @@ bool SdlAudioDevice::Ready() const
 {
     if (!tried_) {
         tried_ = true;
-        open_ = OpenOutput(deviceError_);
+        open_ = OpenOutput(output_, deviceError_);
         if (open_)
             EnsureMixerChannels(voices_.size());
     }

@@ -1,9 +1,10 @@
-// The program's real sound output, over SDL2_mixer: the library decodes the tone files and
-// mixes the voices; this class only maps voices to mixer channels and keeps decoded tones.
+// The sound output straight to the sound card, over SDL2_mixer, for a machine that has no
+// sound server: the library decodes the tone files and mixes the voices; this class only maps
+// voices to mixer channels and keeps decoded tones.
 //
 // The sound device is opened once, on the first call that needs it. When it cannot be
-// opened (no sound server, no device) the reason is kept, every later call does nothing, and
-// there is no second try: the tones stay off until the program starts again.
+// opened the reason is kept and every later call does nothing; the program's output then
+// keeps looking for a sound server instead (SoundOutput.h).
 //
 // Decoded tones are kept by path. A tone is played over and over during a session and each
 // one reopens its file, so an open of a file whose size, modification time and identity are
@@ -32,18 +33,15 @@ public:
     // come out intact, and a broken tone is worse for the client than a steady few
     // milliseconds more.
     static constexpr int kBufferFrames = 512;
-    // How much sound a PulseAudio server is asked to hold ahead, in ms. Left to SDL it holds
-    // about one mixer buffer: the tone came 13 ms after its call, but whenever the machine
-    // was busy for a moment the server ran dry in the middle of a tone, which came out with
-    // a gap (9 tones in 312 on a busy 2-core machine drawing on a software X server). 30 ms
-    // ahead brought that to 2 in 312 for a tone 24 ms after its call (33 ms at worst); 60 ms
-    // did no better against gaps and put the tone 46 ms after the turn, late enough to be
-    // noticed. A value set in PULSE_LATENCY_MSEC by the user stands.
-    static constexpr int kServerQueueMs = 30;
     static constexpr int kRate = 44100;
     static constexpr int kChannels = 2;
 
-    SdlAudioDevice() = default;
+    // Any: whatever output SDL finds first (a sound server included). CardOnly: the sound
+    // card through ALSA, for when no sound server answers; SDL_AUDIODRIVER set by the user
+    // (or by tests, to its dummy output) still stands.
+    enum class Output { Any, CardOnly };
+
+    explicit SdlAudioDevice(Output output = Output::Any) : output_(output) {}
     ~SdlAudioDevice() override;
     SdlAudioDevice(const SdlAudioDevice &) = delete;
     SdlAudioDevice &operator=(const SdlAudioDevice &) = delete;
@@ -91,6 +89,7 @@ private:
     void FreeUnusedRetired();
     bool InUse(const Mix_Chunk *chunk) const;
 
+    Output output_;
     // Lazily opened; DeviceError() is const but must be able to open the device.
     mutable bool tried_ = false;
     mutable bool open_ = false;

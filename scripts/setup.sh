@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl1-mesa-dev
-    libsdl2-mixer-dev fonts-liberation2
+    libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2
 )
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: a real X server with a window manager, a real sound server.

@@ -36,7 +36,10 @@ void FrmSettings::Form_Load()
     Var::ToneFile = platform::InProgramFolder("\\Tones\\") + "beep_r.wav";
     for (const std::string &text : notices::Told())
         ShowNotice(text);
+    if (!notices::SoundProblem().empty())
+        ShowNotice(notices::SoundProblem());
     notices::SetSink([this](const std::string &text) { ShowNotice(text); });
+    notices::SetWithdrawSink([this](const std::string &text) { WithdrawNotice(text); });
 }
 
 void FrmSettings::Slider1_Click()
@@ -181,6 +184,21 @@ void FrmSettings::Command2_Click()
     MMC3.SetFileName(Var::ToneFile);
     MMC3.SetFlag14(true);
     MMC3.SetCommand("Sound");
+}
+
+// A problem that no longer holds leaves the notice; an earlier one that still holds takes its
+// place, or the notice goes when there is none.
+void FrmSettings::WithdrawNotice(const std::string &text)
+{
+    if (Notice.Caption() != text)
+        return;
+    const std::vector<std::string> &told = notices::Told();
+    if (!told.empty()) {
+        ShowNotice(told.back());
+        return;
+    }
+    Notice.SetCaption("");
+    Notice.SetVisible(false);
 }
 
 void FrmSettings::ShowNotice(const std::string &text)

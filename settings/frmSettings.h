@@ -41,6 +41,7 @@ public:
 
 private:
     void ShowNotice(const std::string &text);
+    void WithdrawNotice(const std::string &text);
 };
 
 extern platform::FormRef<FrmSettings> frmSettings;

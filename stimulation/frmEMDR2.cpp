@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "settings/frmSettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -54,6 +55,7 @@ FrmEMDR2::FrmEMDR2()
     Settings.OnClick([this] { Settings_Click(); });
     MMC.OnProblem([this](const std::string &text) { ReportToneProblem(text); });
     MMC2.OnProblem([this](const std::string &text) { ReportToneProblem(text); });
+    SoundLineTimer.OnTimer([this] { SoundLineTimer_Timer(); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -78,6 +80,7 @@ void FrmEMDR2::Form_Load()
     Settings.SetLeft(static_cast<float>(W / 2 - Settings.Width() / 2.0));
     Passcount.SetTop(Pause.Top());
     Settings.SetTop(Pause.Top());
+    PlaceSoundLine();
     Var::Paused = 0;
     Var::PassCount = 0;
     OpenToneChannels();
@@ -276,6 +279,41 @@ void FrmEMDR2::PlayTone(int side)
     channel.SetCommand("Play");
 }
 
+// The sound line stands in the control row between the Pause button and the place of the
+// Settings button, where none of the four tracks passes: the practitioner sees it beside the
+// buttons they use, and the client's picture is never covered.
+void FrmEMDR2::PlaceSoundLine()
+{
+    const double W = Width();
+    SoundLine.SetTop(Pause.Top());
+    SoundLine.SetHeight(Pause.Height());
+    SoundLine.SetLeft(static_cast<float>(W / 3 + 120));
+    SoundLine.SetWidth(static_cast<float>(std::max(0.0, W / 6 - Settings.Width() / 2.0 - 240)));
+    ShowSoundState(notices::SoundProblem());
+    notices::SetSoundSink([this](const std::string &problem) { ShowSoundState(problem); });
+}
+
+// While no tones can be heard the line says so; when they are back it says that for a few
+// seconds and goes.
+void FrmEMDR2::ShowSoundState(const std::string &problem)
+{
+    if (!problem.empty()) {
+        SoundLineTimer.SetEnabled(false);
+        SoundLine.SetCaption("No tones can be heard: the sound server does not answer");
+        SoundLine.SetVisible(true);
+    } else if (SoundLine.Visible()) {
+        SoundLine.SetCaption("Sound is back");
+        SoundLineTimer.SetEnabled(true);
+    }
+}
+
+void FrmEMDR2::SoundLineTimer_Timer()
+{
+    SoundLineTimer.SetEnabled(false);
+    SoundLine.SetVisible(false);
+    SoundLine.SetCaption("");
+}
+
 // A tone that cannot be played stays silent; the practitioner is told once per problem,
 // never with a box in front of the running stimulation.
 void FrmEMDR2::ReportToneProblem(const std::string &text)
@@ -351,6 +389,7 @@ void FrmEMDR2::Form_LostFocus()
 
 void FrmEMDR2::Form_Unload()
 {
+    notices::SetSoundSink(nullptr);
     for (platform::Form *form : platform::Forms())
         platform::Unload(*form);
 }

@@ -46,6 +46,9 @@ public:
     void Form_Unload() override;
     void Pause_Click();
     void Settings_Click();
+    // The sound line.
+    void ShowSoundState(const std::string &problem);
+    void SoundLineTimer_Timer();
 
     // The track: Left and Top of the picture at the start end and at the far end, the signed
     // move per tick, and the ticks per leg.
@@ -65,6 +68,7 @@ private:
     void SelectPattern(int pattern);
     void LoadChosenPicture();
     void ReportToneProblem(const std::string &text);
+    void PlaceSoundLine();
 
     std::set<std::string> refusedPictures_; // the pictures refused, each told about once
 };

@@ -1,0 +1,488 @@
+#include "PulseAudioDevice.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/mainloop-api.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+constexpr int kSpareRate = 44100;
+constexpr int kSpareChannels = 2;
+constexpr std::size_t kSampleBytes = sizeof(std::int16_t);
+
+// Holds the library's lock for the length of a call from the program's thread.
+class Locked
+{
+public:
+    explicit Locked(pa_threaded_mainloop *loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+    Locked(const Locked &) = delete;
+    Locked &operator=(const Locked &) = delete;
+
+private:
+    pa_threaded_mainloop *loop_;
+};
+
+// The server answers a command later; nothing here waits for the answer.
+void Forget(pa_operation *operation)
+{
+    if (operation)
+        pa_operation_unref(operation);
+}
+
+std::chrono::steady_clock::duration Length(const DecodedTone &tone)
+{
+    return std::chrono::microseconds(static_cast<long long>(tone.Frames()) * 1'000'000 / tone.rate);
+}
+
+} // namespace
+
+PulseAudioDevice::PulseAudioDevice(std::function<void()> linkChanged)
+    : linkChanged_(std::move(linkChanged))
+{
+    spare_.device = this;
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) {
+        link_ = Link::Lost;
+        lastFailure_ = "the sound library could not start";
+        return;
+    }
+    pa_threaded_mainloop_set_name(loop_, "tarrowin-sound");
+    Locked lock(loop_);
+    if (pa_threaded_mainloop_start(loop_) < 0) {
+        link_ = Link::Lost;
+        lastFailure_ = "the sound library could not start";
+        return;
+    }
+    Connect();
+}
+
+PulseAudioDevice::~PulseAudioDevice()
+{
+    if (!loop_)
+        return;
+    {
+        Locked lock(loop_);
+        if (retry_) {
+            pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
+            retry_ = nullptr;
+        }
+        linkChanged_ = nullptr;
+        DropConnection();
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+}
+
+// ---------------------------------------------------------------------------------------
+// The connection
+
+void PulseAudioDevice::Connect()
+{
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
+    context_ = pa_context_new(api, "Tarrowin");
+    if (!context_) {
+        lastFailure_ = "the sound library could not start";
+        SetLink(Link::Lost);
+        ScheduleRetry();
+        return;
+    }
+    pa_context_set_state_callback(context_, &PulseAudioDevice::OnContextState, this);
+    // The program never starts a sound server of its own: the desktop's, or none.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        lastFailure_ = pa_strerror(pa_context_errno(context_));
+        DropConnection();
+        SetLink(Link::Lost);
+        ScheduleRetry();
+    }
+}
+
+void PulseAudioDevice::DropConnection()
+{
+    for (auto &voice : voices_)
+        DropStream(*voice);
+    DropStream(spare_);
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+}
+
+void PulseAudioDevice::ScheduleRetry()
+{
+    if (retry_)
+        return;
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(kRetryMs) * PA_USEC_PER_MSEC);
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
+    retry_ = api->time_new(api, &when, &PulseAudioDevice::OnRetry, this);
+}
+
+void PulseAudioDevice::OnRetry(pa_mainloop_api *api, pa_time_event *event, const timeval *,
+                               void *user)
+{
+    auto *device = static_cast<PulseAudioDevice *>(user);
+    api->time_free(event);
+    device->retry_ = nullptr;
+    device->Connect();
+}
+
+void PulseAudioDevice::SetLink(Link link)
+{
+    if (link_ == link)
+        return;
+    link_ = link;
+    if (linkChanged_)
+        linkChanged_();
+}
+
+void PulseAudioDevice::OnContextState(pa_context *context, void *user)
+{
+    auto *device = static_cast<PulseAudioDevice *>(user);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        ++device->connections_;
+        device->everReady_ = true;
+        device->lastFailure_.clear();
+        device->SetLink(Link::Ready);
+        // The voices get their streams back on the tones they hold, and a spare is readied.
+        for (auto &voice : device->voices_) {
+            if (voice->tone)
+                device->EnsureStream(*voice);
+        }
+        device->EnsureStream(device->spare_);
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        device->lastFailure_ = pa_strerror(pa_context_errno(context));
+        // The library holds its own reference to the context while it tells of the change.
+        device->DropConnection();
+        device->SetLink(Link::Lost);
+        device->ScheduleRetry();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Streams
+
+void PulseAudioDevice::EnsureStream(Voice &voice)
+{
+    const bool spare = &voice == &spare_;
+    const int rate = spare ? kSpareRate : voice.tone->rate;
+    const int channels = spare ? kSpareChannels : voice.tone->channels;
+    if (voice.stream && voice.streamRate == rate && voice.streamChannels == channels)
+        return;
+    DropStream(voice);
+    if (link_ != Link::Ready || !context_)
+        return;
+
+    if (!spare && spare_.stream && spare_.streamRate == rate && spare_.streamChannels == channels) {
+        // The spare becomes the voice's, and a new spare is made for the next voice.
+        voice.stream = spare_.stream;
+        voice.streamRate = rate;
+        voice.streamChannels = channels;
+        voice.streamReady = spare_.streamReady;
+        spare_.stream = nullptr;
+        spare_.streamReady = false;
+        pa_stream_set_state_callback(voice.stream, &PulseAudioDevice::OnStreamState, &voice);
+        pa_stream_set_write_callback(voice.stream, &PulseAudioDevice::OnStreamWrite, &voice);
+        pa_stream_set_underflow_callback(voice.stream, &PulseAudioDevice::OnStreamUnderflow,
+                                         &voice);
+        EnsureStream(spare_);
+        return;
+    }
+
+    pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate),
+                        static_cast<std::uint8_t>(channels)};
+    pa_channel_map map{};
+    if (!pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_DEFAULT) &&
+        !pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_AUX))
+        return;
+    pa_stream *stream = pa_stream_new(context_, "Tone", &spec, &map);
+    if (!stream)
+        return;
+    pa_stream_set_state_callback(stream, &PulseAudioDevice::OnStreamState, &voice);
+    pa_stream_set_write_callback(stream, &PulseAudioDevice::OnStreamWrite, &voice);
+    pa_stream_set_underflow_callback(stream, &PulseAudioDevice::OnStreamUnderflow, &voice);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetQueueMs) * PA_USEC_PER_MSEC, &spec));
+    // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
+    // and over for data while it waits to be corked.
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+        pa_stream_unref(stream);
+        return;
+    }
+    voice.stream = stream;
+    voice.streamRate = rate;
+    voice.streamChannels = channels;
+    voice.streamReady = false;
+    voice.uncorked = false;
+}
+
+void PulseAudioDevice::DropStream(Voice &voice)
+{
+    voice.streamReady = false;
+    voice.uncorked = false;
+    voice.playing = nullptr;
+    voice.playPending = false;
+    if (!voice.stream)
+        return;
+    pa_stream *stream = voice.stream;
+    voice.stream = nullptr;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY ||
+        pa_stream_get_state(stream) == PA_STREAM_CREATING)
+        pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+void PulseAudioDevice::OnStreamState(pa_stream *stream, void *user)
+{
+    auto *voice = static_cast<Voice *>(user);
+    PulseAudioDevice *device = voice->device;
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+        voice->streamReady = true;
+        if (voice->playPending) {
+            voice->playPending = false;
+            device->StartPlaying(*voice);
+        }
+        break;
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        // The stream alone went (its output was taken away): a new one is made at the next
+        // open or play while the server still answers.
+        device->DropStream(*voice);
+        break;
+    default:
+        break;
+    }
+}
+
+void PulseAudioDevice::StartPlaying(Voice &voice)
+{
+    voice.playing = voice.tone;
+    voice.fedSamples = 0;
+    if (!voice.playing || !voice.stream)
+        return;
+    voice.started = std::chrono::steady_clock::now();
+    // What the stream still holds of the last tone goes; the whole new tone (or its first
+    // second) is there before the stream runs, so the server cannot run dry inside it.
+    Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
+    const std::size_t firstBytes = static_cast<std::size_t>(kFirstWriteSeconds) *
+                                   static_cast<std::size_t>(voice.playing->rate) *
+                                   static_cast<std::size_t>(voice.playing->channels) * kSampleBytes;
+    Feed(voice, firstBytes);
+    if (!voice.uncorked) {
+        Forget(pa_stream_cork(voice.stream, 0, nullptr, nullptr));
+        voice.uncorked = true;
+    }
+    // A tone shorter than the server's prebuffering would otherwise wait for more.
+    Forget(pa_stream_trigger(voice.stream, nullptr, nullptr));
+}
+
+void PulseAudioDevice::Feed(Voice &voice, std::size_t bytes)
+{
+    const DecodedTone &tone = *voice.playing;
+    const std::size_t frameBytes = static_cast<std::size_t>(tone.channels) * kSampleBytes;
+    const std::size_t left = (tone.samples.size() - voice.fedSamples) * kSampleBytes;
+    std::size_t n = std::min(bytes, left);
+    n -= n % frameBytes;
+    if (n == 0)
+        return;
+    if (pa_stream_write(voice.stream, tone.samples.data() + voice.fedSamples, n, nullptr, 0,
+                        PA_SEEK_RELATIVE) == 0)
+        voice.fedSamples += n / kSampleBytes;
+}
+
+void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
+{
+    auto *voice = static_cast<Voice *>(user);
+    if (voice->playing && voice->streamReady)
+        voice->device->Feed(*voice, bytes);
+}
+
+// The stream ran out. When its tone has had its time it is corked, so that an idle stream
+// costs nothing; an underflow in the middle of a tone, or one still on its way from the tone
+// before, leaves it running.
+void PulseAudioDevice::OnStreamUnderflow(pa_stream *, void *user)
+{
+    auto *voice = static_cast<Voice *>(user);
+
+    if (!voice->uncorked)
+        return;
+    if (voice->playing) {
+        const bool allFed = voice->fedSamples >= voice->playing->samples.size();
+        // The stream runs dry as its last block goes to the output, up to the server's queue
+        // before the tone has sounded to its end.
+        const auto length = Length(*voice->playing);
+        const auto queue = std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(2 * kTargetQueueMs), length / 2);
+        const bool hadItsTime = std::chrono::steady_clock::now() - voice->started >= length - queue;
+        if (!allFed || !hadItsTime)
+            return;
+    }
+    voice->device->Silence(*voice);
+}
+
+void PulseAudioDevice::Silence(Voice &voice)
+{
+    voice.playing = nullptr;
+    voice.playPending = false;
+    if (!voice.stream || !voice.streamReady)
+        return;
+    Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
+    if (voice.uncorked) {
+        Forget(pa_stream_cork(voice.stream, 1, nullptr, nullptr));
+        voice.uncorked = false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The voices
+
+bool PulseAudioDevice::Valid(int voice) const
+{
+    return voice >= 0 && static_cast<std::size_t>(voice) < voices_.size();
+}
+
+int PulseAudioDevice::AllocateVoice()
+{
+    if (!loop_)
+        return -1;
+    Locked lock(loop_);
+    voices_.push_back(std::make_unique<Voice>());
+    voices_.back()->device = this;
+    return static_cast<int>(voices_.size()) - 1;
+}
+
+AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
+{
+    if (!loop_)
+        return {false, lastFailure_};
+    if (!Valid(voice))
+        return {false, "there is no such voice"};
+    // Decoding happens outside the lock: the library's thread never waits for a large file.
+    AudioResult result;
+    std::shared_ptr<const DecodedTone> tone = cache_.Get(path, result);
+    Locked lock(loop_);
+    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    v.tone = std::move(tone);
+    if (v.tone)
+        EnsureStream(v);
+    return result;
+}
+
+void PulseAudioDevice::Play(int voice)
+{
+    if (!loop_ || !Valid(voice))
+        return;
+    Locked lock(loop_);
+    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    // Without a server the tone is not kept for later: it belongs to this turn.
+    if (!v.tone || link_ != Link::Ready)
+        return;
+    EnsureStream(v);
+    if (v.stream && v.streamReady)
+        StartPlaying(v);
+    else if (v.stream)
+        v.playPending = true;
+}
+
+void PulseAudioDevice::Stop(int voice)
+{
+    if (!loop_ || !Valid(voice))
+        return;
+    Locked lock(loop_);
+    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    // A silent voice is left alone: every turn stops the other side, mostly long silent.
+    if (!v.uncorked && !v.playing && !v.playPending)
+        return;
+    Silence(v);
+}
+
+void PulseAudioDevice::Close(int voice)
+{
+    if (!loop_ || !Valid(voice))
+        return;
+    Stop(voice);
+    Locked lock(loop_);
+    voices_[static_cast<std::size_t>(voice)]->tone = nullptr;
+}
+
+AudioResult PulseAudioDevice::Sound(int voice, const std::string &path)
+{
+    AudioResult result = Open(voice, path);
+    if (result.ok)
+        Play(voice);
+    return result;
+}
+
+PulseAudioDevice::Link PulseAudioDevice::CurrentLink() const
+{
+    if (!loop_)
+        return link_;
+    Locked lock(loop_);
+    return link_;
+}
+
+bool PulseAudioDevice::EverReady() const
+{
+    if (!loop_)
+        return false;
+    Locked lock(loop_);
+    return everReady_;
+}
+
+std::string PulseAudioDevice::LastFailure() const
+{
+    if (!loop_)
+        return lastFailure_;
+    Locked lock(loop_);
+    return lastFailure_;
+}
+
+int PulseAudioDevice::Connections() const
+{
+    if (!loop_)
+        return 0;
+    Locked lock(loop_);
+    return connections_;
+}
+
+bool PulseAudioDevice::Sounding(int voice) const
+{
+    if (!loop_ || !Valid(voice))
+        return false;
+    Locked lock(loop_);
+    const Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    return v.uncorked && v.playing &&
+           std::chrono::steady_clock::now() - v.started < Length(*v.playing);
+}
+
+} // namespace platform

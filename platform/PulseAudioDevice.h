@@ -1,0 +1,130 @@
+// The program's sound output through the desktop's sound server (PulseAudio, or PipeWire's
+// service that answers the same protocol).
+//
+// Each voice has a playback stream of its own, made when the voice is first given a tone
+// and kept corked while it is silent: an idle stream costs the server and the program
+// nothing, and it is ready the moment a turn asks for its tone. "Play" drops whatever the
+// stream still holds, hands the server the whole tone at once (a long file: its first second,
+// then more as the server asks), and uncorks; a short tone therefore cannot be broken by a
+// busy moment of the machine. When a tone has run out, its stream is corked again.
+//
+// The library runs its own thread. Every call from the program's thread takes the library's
+// lock for a few microseconds; nothing here waits on the server. When the server goes away
+// the device says so through the link handler and tries again once a second; when it is
+// back, the streams are made again for the tones the voices hold, so the next "Play" sounds.
+// Streams name no output device: the server moves them when the practitioner chooses another
+// output or plugs in headphones.
+#pragma once
+
+#include "AudioDevice.h"
+#include "ToneFile.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+struct pa_time_event;
+struct pa_mainloop_api;
+
+namespace platform {
+
+class PulseAudioDevice : public AudioDevice
+{
+public:
+    // What the server holds ahead of the sink: enough to bridge a busy moment, little enough
+    // that a tone starts within a few milliseconds of its call.
+    static constexpr int kTargetQueueMs = 20;
+    // How much of a tone is handed over at once before the server asks for more.
+    static constexpr int kFirstWriteSeconds = 1;
+    // Between two tries to reach a server that went away.
+    static constexpr int kRetryMs = 1000;
+
+    enum class Link { Connecting, Ready, Lost };
+
+    // Starts the library's thread and the first connection; returns at once. linkChanged is
+    // called on the library's thread whenever CurrentLink() changes, with the library's lock
+    // held: it must not call into the device, only pass the news on to the program's thread.
+    explicit PulseAudioDevice(std::function<void()> linkChanged = {});
+    ~PulseAudioDevice() override;
+    PulseAudioDevice(const PulseAudioDevice &) = delete;
+    PulseAudioDevice &operator=(const PulseAudioDevice &) = delete;
+
+    int AllocateVoice() override;
+    AudioResult Open(int voice, const std::string &path) override;
+    void Play(int voice) override;
+    void Stop(int voice) override;
+    void Close(int voice) override;
+    AudioResult Sound(int voice, const std::string &path) override;
+    // Nothing lasting: files are decoded and held whether or not the server answers. Whether
+    // sound is heard is Link().
+    std::string DeviceError() const override { return {}; }
+
+    Link CurrentLink() const;
+    // Whether a server has answered at least once.
+    bool EverReady() const;
+    // The server's own words for the last failure, for the practitioner's notice.
+    std::string LastFailure() const;
+
+    // For tests and measurements.
+    int DecodeCount() const { return cache_.DecodeCount(); }
+    // Whether the voice is sounding now: uncorked with a tone that has not run out.
+    bool Sounding(int voice) const;
+    // How many times the server was reached.
+    int Connections() const;
+
+private:
+    struct Voice
+    {
+        PulseAudioDevice *device = nullptr;
+        std::shared_ptr<const DecodedTone> tone;    // what the voice has open
+        std::shared_ptr<const DecodedTone> playing; // what its stream is fed from
+        std::size_t fedSamples = 0;
+        std::chrono::steady_clock::time_point started;
+        pa_stream *stream = nullptr;
+        int streamRate = 0;
+        int streamChannels = 0;
+        bool streamReady = false;
+        bool playPending = false; // "Play" came before the stream was ready
+        bool uncorked = false;
+    };
+
+    // All of these run with the library's lock held.
+    void Connect();
+    void DropConnection();
+    void ScheduleRetry();
+    void SetLink(Link link);
+    void EnsureStream(Voice &voice);
+    void DropStream(Voice &voice);
+    void StartPlaying(Voice &voice);
+    void Feed(Voice &voice, std::size_t bytes);
+    void Silence(Voice &voice);
+    bool Valid(int voice) const;
+
+    static void OnContextState(pa_context *context, void *user);
+    static void OnStreamState(pa_stream *stream, void *user);
+    static void OnStreamWrite(pa_stream *stream, std::size_t bytes, void *user);
+    static void OnStreamUnderflow(pa_stream *stream, void *user);
+    static void OnRetry(pa_mainloop_api *api, pa_time_event *event, const struct timeval *,
+                        void *user);
+
+    std::function<void()> linkChanged_;
+    pa_threaded_mainloop *loop_ = nullptr;
+    pa_context *context_ = nullptr;
+    pa_time_event *retry_ = nullptr;
+    Link link_ = Link::Connecting;
+    bool everReady_ = false;
+    int connections_ = 0;
+    std::string lastFailure_;
+    std::vector<std::unique_ptr<Voice>> voices_;
+    // A stream of the most common kind (44.1 kHz stereo), made ready before any voice asks,
+    // so that the first tone of a voice does not wait for a stream to be made.
+    Voice spare_;
+    ToneCache cache_;
+};
+
+} // namespace platform

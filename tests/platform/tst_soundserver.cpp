@@ -1,0 +1,395 @@
+// The sound output against a real sound server that each test starts and stops itself, as
+// a child process: a private PulseAudio whose only output is a null sink, whose monitor the
+// test records. The server's restart, its absence at the start and a change of output are
+// made by the test and watched through the status the output tells.
+//
+// Skipped where PulseAudio is not installed (scripts/setup.sh with TARROWIN_TEST_TOOLS=1
+// installs it).
+#include "platform/Platform.h"
+#include "platform/PulseAudioDevice.h"
+#include "platform/SoundOutput.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <sndfile.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs a command of the sound server's tools, its output kept off the test's own.
+int Quietly(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Writes a 16-bit stereo sine tone: the left file at 440 Hz, the right at 660 Hz.
+void WriteTone(const QString &path, double seconds, double frequency, int rate = 44100,
+               int channels = 2)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+    QVERIFY(file);
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<short> samples(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double value = 12000 * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
+        for (int c = 0; c < channels; ++c)
+            samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                static_cast<short>(value);
+    }
+    QCOMPARE(sf_writef_short(file, samples.data(), static_cast<sf_count_t>(frames)),
+             static_cast<sf_count_t>(frames));
+    sf_close(file);
+}
+
+// Records a sink's monitor on a thread of its own and stamps when sound was last heard.
+class Recorder
+{
+public:
+    explicit Recorder(const std::string &monitor)
+    {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.fragsize = 441 * 4; // 10 ms a read
+        int error = 0;
+        simple_ = pa_simple_new(nullptr, "tst_soundserver", PA_STREAM_RECORD, monitor.c_str(),
+                                "monitor", &spec, nullptr, &attr, &error);
+        if (!simple_)
+            return;
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Recorder()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (simple_)
+            pa_simple_free(simple_);
+    }
+    bool Recording() const { return simple_ != nullptr; }
+    // Milliseconds of sound heard since the last call.
+    int TakeSoundMs() { return soundMs_.exchange(0); }
+    // When sound was first heard after the last Arm().
+    void Arm()
+    {
+        std::lock_guard lock(mutex_);
+        firstSound_.reset();
+    }
+    std::optional<Clock::time_point> FirstSound()
+    {
+        std::lock_guard lock(mutex_);
+        return firstSound_;
+    }
+
+private:
+    void Run()
+    {
+        std::vector<short> block(441 * 2);
+        while (!stop_) {
+            int error = 0;
+            if (pa_simple_read(simple_, block.data(), block.size() * sizeof(short), &error) < 0)
+                return;
+            int loud = 0;
+            for (short s : block)
+                loud = std::max(loud, std::abs(static_cast<int>(s)));
+            if (loud > 1000) {
+                soundMs_ += 10;
+                std::lock_guard lock(mutex_);
+                if (!firstSound_)
+                    firstSound_ = Clock::now();
+            }
+        }
+    }
+    pa_simple *simple_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> soundMs_{0};
+    std::mutex mutex_;
+    std::optional<Clock::time_point> firstSound_;
+};
+
+} // namespace
+
+class TstSoundServer : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QProcess server_;
+    QString left_, right_, longTone_, mono_;
+    std::vector<std::string> told_;
+
+    bool StartServer()
+    {
+        server_.setProgram(QStandardPaths::findExecutable("pulseaudio"));
+        server_.setArguments(
+            {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+             "--log-target=stderr", "--log-level=error",
+             "--load=module-null-sink sink_name=null rate=44100 channels=2 format=s16le "
+             "norewinds=1",
+             "--load=module-native-protocol-unix", "--load=module-always-sink"});
+        server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server_.start();
+        if (!server_.waitForStarted(5000))
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            if (Quietly("pactl", {"info"}) == 0)
+                return Quietly("pactl", {"set-default-sink", "null"}) == 0;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    void StopServer()
+    {
+        if (server_.state() == QProcess::NotRunning)
+            return;
+        ::kill(static_cast<pid_t>(server_.processId()), SIGTERM);
+        if (!server_.waitForFinished(5000)) {
+            server_.kill();
+            server_.waitForFinished(2000);
+        }
+    }
+    // Sound at the monitor within the time, after a play.
+    static bool Heard(Recorder &recorder, std::chrono::milliseconds within)
+    {
+        const auto until = Clock::now() + within;
+        while (Clock::now() < until) {
+            QCoreApplication::processEvents();
+            if (recorder.FirstSound())
+                return true;
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable("pulseaudio").isEmpty() ||
+            QStandardPaths::findExecutable("pactl").isEmpty())
+            QSKIP("PulseAudio is not installed: no sound server can be started");
+        QVERIFY(dir_.isValid());
+        // A server of the test's own, whatever the calling environment names.
+        const QString runtime = dir_.filePath("runtime");
+        QVERIFY(QDir().mkpath(runtime));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+        qputenv("HOME", dir_.path().toLocal8Bit());
+        for (const char *name :
+             {"PULSE_SERVER", "PULSE_SINK", "PULSE_COOKIE", "PULSE_RUNTIME_PATH"})
+            qunsetenv(name);
+        left_ = dir_.filePath("tone_l.wav");
+        right_ = dir_.filePath("tone_r.wav");
+        longTone_ = dir_.filePath("long.wav");
+        mono_ = dir_.filePath("mono.wav");
+        WriteTone(left_, 0.1, 440);
+        WriteTone(right_, 0.1, 660);
+        WriteTone(longTone_, 3.0, 440);
+        WriteTone(mono_, 0.1, 500, 22050, 1);
+        platform::SetSoundStatusHandler(
+            [this](const std::string &problem) { told_.push_back(problem); });
+    }
+    void init() { told_.clear(); }
+    void cleanup() { StopServer(); }
+
+    // The first tone of a voice sounds at once, a stream is corked again once its tone has
+    // run out, and a tone of another rate and channel count plays on the same voice.
+    void toneReachesTheSinkAtOnce()
+    {
+        QVERIFY(StartServer());
+        platform::PulseAudioDevice device;
+        QTRY_VERIFY_WITH_TIMEOUT(device.CurrentLink() == platform::PulseAudioDevice::Link::Ready,
+                                 5000);
+        Recorder recorder("null.monitor");
+        QVERIFY(recorder.Recording());
+        const int left = device.AllocateVoice();
+        const int right = device.AllocateVoice();
+        QVERIFY(device.Open(left, left_.toStdString()).ok);
+        QVERIFY(device.Open(right, right_.toStdString()).ok);
+        std::this_thread::sleep_for(300ms); // the recorder's own start
+        recorder.TakeSoundMs();
+        for (int voice : {left, right, left}) {
+            recorder.Arm();
+            const auto asked = Clock::now();
+            device.Play(voice);
+            QVERIFY(device.Sounding(voice));
+            QVERIFY2(Heard(recorder, 200ms), "the tone never reached the sink");
+            const auto onset = *recorder.FirstSound() - asked;
+            // The recorder reads 10 ms blocks: the onset is seen up to a block late.
+            QVERIFY2(onset < 60ms, qPrintable(QString::number(
+                                       std::chrono::duration<double, std::milli>(onset).count())));
+            QTRY_VERIFY_WITH_TIMEOUT(!device.Sounding(voice), 1000);
+            std::this_thread::sleep_for(100ms);
+        }
+        // Three tones of 100 ms each, and nothing between them.
+        const int heard = recorder.TakeSoundMs();
+        QVERIFY2(heard >= 250 && heard <= 400, qPrintable(QString::number(heard)));
+        // Both streams corked while nothing sounds.
+        QProcess pactl;
+        pactl.start("pactl", {"list", "sink-inputs"});
+        QVERIFY(pactl.waitForFinished(5000));
+        const QString inputs = QString::fromLocal8Bit(pactl.readAllStandardOutput());
+        QVERIFY2(inputs.count("Corked: yes") >= 2 && !inputs.contains("Corked: no"),
+                 qPrintable(inputs));
+
+        recorder.Arm();
+        QVERIFY(device.Open(left, mono_.toStdString()).ok);
+        device.Play(left);
+        QVERIFY2(Heard(recorder, 300ms), "a mono 22.05 kHz tone was not heard");
+    }
+
+    // A file longer than the first write is fed to its end; "stop" silences it at once.
+    void longToneIsFedToItsEndAndStops()
+    {
+        QVERIFY(StartServer());
+        platform::PulseAudioDevice device;
+        QTRY_VERIFY_WITH_TIMEOUT(device.CurrentLink() == platform::PulseAudioDevice::Link::Ready,
+                                 5000);
+        Recorder recorder("null.monitor");
+        const int voice = device.AllocateVoice();
+        QVERIFY(device.Open(voice, longTone_.toStdString()).ok);
+        std::this_thread::sleep_for(300ms);
+        recorder.TakeSoundMs();
+        device.Play(voice);
+        std::this_thread::sleep_for(3300ms);
+        const int heard = recorder.TakeSoundMs();
+        QVERIFY2(heard >= 2800 && heard <= 3200, qPrintable(QString::number(heard)));
+        QVERIFY(!device.Sounding(voice));
+
+        device.Play(voice);
+        std::this_thread::sleep_for(300ms);
+        device.Stop(voice);
+        QVERIFY(!device.Sounding(voice));
+        std::this_thread::sleep_for(100ms);
+        recorder.TakeSoundMs();
+        std::this_thread::sleep_for(500ms);
+        QCOMPARE(recorder.TakeSoundMs(), 0);
+    }
+
+    // The server goes away in the middle of a session and comes back: the practitioner is
+    // told once each way, and the voices sound again on the files they had.
+    void serverRestartBringsTheTonesBack()
+    {
+        QVERIFY(StartServer());
+        platform::SoundOutput output;
+        const int left = output.AllocateVoice();
+        const int right = output.AllocateVoice();
+        QVERIFY(output.Open(left, left_.toStdString()).ok);
+        QVERIFY(output.Open(right, right_.toStdString()).ok);
+        QTRY_COMPARE_WITH_TIMEOUT(output.Route(), std::string("server"), 5000);
+        QVERIFY(told_.empty());
+
+        StopServer();
+        const auto stopped = Clock::now();
+        QTRY_VERIFY_WITH_TIMEOUT(!output.Problem().empty(), 1000);
+        QVERIFY2(Clock::now() - stopped < 1s, "the loss was noticed late");
+        QCOMPARE(told_.size(), std::size_t(1));
+        QVERIFY(told_[0].find("No tones can be heard") == 0);
+        // Plays while there is no server do nothing and harm nothing.
+        output.Play(left);
+        output.Stop(right);
+        QTest::qWait(1500); // more than one try to reach it
+        QCOMPARE(told_.size(), std::size_t(1));
+
+        QVERIFY(StartServer());
+        const auto answered = Clock::now();
+        QTRY_VERIFY_WITH_TIMEOUT(output.Problem().empty(), 3000);
+        QVERIFY2(Clock::now() - answered <= 2s, "sound came back late");
+        QCOMPARE(told_.size(), std::size_t(2));
+        QCOMPARE(told_[1], std::string());
+        // The next turns sound, on both sides, with no reopening by the caller.
+        Recorder recorder("null.monitor");
+        std::this_thread::sleep_for(300ms);
+        for (int voice : {right, left}) {
+            recorder.Arm();
+            output.Stop(voice == left ? right : left);
+            output.Play(voice);
+            QVERIFY2(Heard(recorder, 300ms), "no tone after the server came back");
+            std::this_thread::sleep_for(200ms);
+        }
+    }
+
+    // No server at the start: a silent session, told once; the first server to answer brings
+    // the tones.
+    void noServerAtStartThenOne()
+    {
+        platform::SoundOutput output;
+        const int voice = output.AllocateVoice();
+        // Files are checked and held even without a server.
+        QVERIFY(output.Open(voice, left_.toStdString()).ok);
+        QVERIFY(!output.Open(voice, dir_.filePath("none.wav").toStdString()).ok);
+        QVERIFY(output.Open(voice, left_.toStdString()).ok);
+        QTRY_VERIFY_WITH_TIMEOUT(!output.Problem().empty(), 2000);
+        QCOMPARE(output.Route(), std::string("none"));
+        output.Play(voice);
+        QTest::qWait(2500);
+        QCOMPARE(told_.size(), std::size_t(1));
+
+        QVERIFY(StartServer());
+        QTRY_VERIFY_WITH_TIMEOUT(output.Problem().empty(), 3000);
+        QCOMPARE(output.Route(), std::string("server"));
+        Recorder recorder("null.monitor");
+        std::this_thread::sleep_for(300ms);
+        recorder.Arm();
+        output.Play(voice);
+        QVERIFY2(Heard(recorder, 300ms), "no tone once a server answered");
+    }
+
+    // Another output made the default in the middle of a session (headphones plugged in):
+    // the next tones sound there.
+    void tonesFollowTheDefaultOutput()
+    {
+        QVERIFY(StartServer());
+        platform::PulseAudioDevice device;
+        QTRY_VERIFY_WITH_TIMEOUT(device.CurrentLink() == platform::PulseAudioDevice::Link::Ready,
+                                 5000);
+        const int voice = device.AllocateVoice();
+        QVERIFY(device.Open(voice, left_.toStdString()).ok);
+        device.Play(voice);
+        QTRY_VERIFY_WITH_TIMEOUT(!device.Sounding(voice), 1000);
+
+        QCOMPARE(Quietly("pactl", {"load-module", "module-null-sink", "sink_name=phones",
+                                   "rate=44100", "channels=2", "format=s16le", "norewinds=1"}),
+                 0);
+        QCOMPARE(Quietly("pactl", {"set-default-sink", "phones"}), 0);
+        Recorder phones("phones.monitor");
+        Recorder speakers("null.monitor");
+        QVERIFY(phones.Recording() && speakers.Recording());
+        std::this_thread::sleep_for(300ms);
+        phones.Arm();
+        speakers.Arm();
+        device.Play(voice);
+        QVERIFY2(Heard(phones, 300ms), "the tone did not follow the new default output");
+        QVERIFY(!speakers.FirstSound());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSoundServer)
+#include "tst_soundserver.moc"
