@@ -1,7 +1,6 @@
 #include "PulseAudioDevice.h"
 
 #include <pulse/context.h>
-#include <pulse/error.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
@@ -51,14 +50,12 @@ PulseAudioDevice::PulseAudioDevice(std::function<void()> linkChanged)
     loop_ = pa_threaded_mainloop_new();
     if (!loop_) {
         link_ = Link::Lost;
-        lastFailure_ = "the sound library could not start";
         return;
     }
     pa_threaded_mainloop_set_name(loop_, "tarrowin-sound");
     Locked lock(loop_);
     if (pa_threaded_mainloop_start(loop_) < 0) {
         link_ = Link::Lost;
-        lastFailure_ = "the sound library could not start";
         return;
     }
     Connect();
@@ -89,7 +86,6 @@ void PulseAudioDevice::Connect()
     pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
     context_ = pa_context_new(api, "Tarrowin");
     if (!context_) {
-        lastFailure_ = "the sound library could not start";
         SetLink(Link::Lost);
         ScheduleRetry();
         return;
@@ -97,7 +93,6 @@ void PulseAudioDevice::Connect()
     pa_context_set_state_callback(context_, &PulseAudioDevice::OnContextState, this);
     // The program never starts a sound server of its own: the desktop's, or none.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        lastFailure_ = pa_strerror(pa_context_errno(context_));
         DropConnection();
         SetLink(Link::Lost);
         ScheduleRetry();
@@ -153,7 +148,6 @@ void PulseAudioDevice::OnContextState(pa_context *context, void *user)
     case PA_CONTEXT_READY:
         ++device->connections_;
         device->everReady_ = true;
-        device->lastFailure_.clear();
         device->SetLink(Link::Ready);
         // The voices get their streams back on the tones they hold, and a spare is readied.
         for (auto &voice : device->voices_) {
@@ -164,7 +158,6 @@ void PulseAudioDevice::OnContextState(pa_context *context, void *user)
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
-        device->lastFailure_ = pa_strerror(pa_context_errno(context));
         // The library holds its own reference to the context while it tells of the change.
         device->DropConnection();
         device->SetLink(Link::Lost);
@@ -384,7 +377,7 @@ int PulseAudioDevice::AllocateVoice()
 AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
 {
     if (!loop_)
-        return {false, lastFailure_};
+        return {false, "the sound library could not start"};
     if (!Valid(voice))
         return {false, "there is no such voice"};
     // Decoding happens outside the lock: the library's thread never waits for a large file.
@@ -457,14 +450,6 @@ bool PulseAudioDevice::EverReady() const
         return false;
     Locked lock(loop_);
     return everReady_;
-}
-
-std::string PulseAudioDevice::LastFailure() const
-{
-    if (!loop_)
-        return lastFailure_;
-    Locked lock(loop_);
-    return lastFailure_;
 }
 
 int PulseAudioDevice::Connections() const

@@ -67,8 +67,6 @@ public:
     Link CurrentLink() const;
     // Whether a server has answered at least once.
     bool EverReady() const;
-    // The server's own words for the last failure, for the practitioner's notice.
-    std::string LastFailure() const;
 
     // For tests and measurements.
     int DecodeCount() const { return cache_.DecodeCount(); }
@@ -119,7 +117,6 @@ private:
     Link link_ = Link::Connecting;
     bool everReady_ = false;
     int connections_ = 0;
-    std::string lastFailure_;
     std::vector<std::unique_ptr<Voice>> voices_;
     // A stream of the most common kind (44.1 kHz stereo), made ready before any voice asks,
     // so that the first tone of a voice does not wait for a stream to be made.

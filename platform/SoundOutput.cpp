@@ -72,11 +72,12 @@ void SoundOutput::Refresh()
         if (card_ && active_ == card_.get())
             return;
         SwitchTo(server_.get());
+        // The library's own reason ("Connection refused") says nothing to a practitioner.
         SetProblem(server_->EverReady()
-                       ? "No tones can be heard: the sound server stopped answering (" +
-                             server_->LastFailure() + "). The program keeps trying to reach it."
-                       : "No tones can be heard: no sound server answers (" +
-                             server_->LastFailure() + "). The program keeps looking for one.");
+                       ? "No tones can be heard: the sound server stopped answering. The "
+                         "program keeps trying to reach it."
+                       : "No tones can be heard: no sound server answers. The program keeps "
+                         "looking for one.");
         break;
     }
 }

@@ -4,6 +4,7 @@
 // without a sound server runs this program again with the PulseAudio output pointed at
 // nothing.
 #include "platform/SdlAudioDevice.h"
+#include "platform/SoundOutput.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -542,7 +543,7 @@ private Q_SLOTS:
             std::string DeviceError() const override { return "stand-in"; }
         };
         platform::AudioDevice &real = platform::CurrentAudioDevice();
-        QVERIFY(dynamic_cast<SdlAudioDevice *>(&real) != nullptr);
+        QVERIFY(dynamic_cast<platform::SoundOutput *>(&real) != nullptr);
         QCOMPARE(&platform::CurrentAudioDevice(), &real);
         const int realVoice = real.AllocateVoice();
 

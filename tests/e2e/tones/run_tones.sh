@@ -105,7 +105,7 @@ show() {
 # 1. With a sound server
 
 pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \
-    --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le' \
+    --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le norewinds=1' \
     --load='module-native-protocol-unix' >"$work/pulse.log" 2>&1
 for _ in $(seq 100); do
     pactl info >/dev/null 2>&1 && break
@@ -136,7 +136,7 @@ if [ ! -s "$work/rec.stamps" ] || [ "$(wc -l <"$work/rec.stamps")" -lt 50 ]; the
 fi
 
 echo "== tones through a sound server: a ${seconds} s run at the fastest speed"
-QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' SDL_AUDIODRIVER=pulseaudio \
+QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
     timeout $((seconds + 60)) "$program" "$seconds" 9 >"$work/tones.log" 2>"$work/tones.err"
 status=$?
 sleep 1
@@ -163,7 +163,7 @@ echo "== no sound server: a ${silent_seconds} s run"
 silent_runtime=$work/silent-runtime
 mkdir -m 700 "$silent_runtime"
 begin=$(date +%s%N)
-XDG_RUNTIME_DIR=$silent_runtime PULSE_SERVER=unix:/nonexistent SDL_AUDIODRIVER=pulseaudio \
+XDG_RUNTIME_DIR=$silent_runtime PULSE_SERVER=unix:/nonexistent \
     QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
     timeout 60 "$program" "$silent_seconds" 9 >"$work/silent.log" 2>"$work/silent.err"
 status=$?
