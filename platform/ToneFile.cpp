@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace platform {
@@ -31,6 +32,16 @@ std::string StatProblem(int error)
 constexpr int kMostChannels = 32;
 constexpr int kHighestRate = 384000;
 
+// Values beyond full scale, which floating-point files hold now and then, are clipped rather
+// than wrapped round.
+std::int16_t ToShort(float value)
+{
+    if (std::isnan(value))
+        return 0;
+    const float scaled = std::clamp(value, -1.0f, 1.0f) * 32767.0f;
+    return static_cast<std::int16_t>(std::lrint(scaled));
+}
+
 std::shared_ptr<const DecodedTone> ReadAll(SNDFILE *file, const SF_INFO &info, std::string &problem)
 {
     if (info.channels < 1 || info.channels > kMostChannels) {
@@ -47,8 +58,12 @@ std::shared_ptr<const DecodedTone> ReadAll(SNDFILE *file, const SF_INFO &info, s
             "the tone is longer than " + std::to_string(kLongestToneSeconds / 60) + " minutes";
         return nullptr;
     }
-    // Float files hold values beyond full scale now and then; those are clipped, not wrapped.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // Integer files are read as 16-bit samples directly, so a 16-bit file comes out sample
+    // for sample. Floating-point files are read as floats and scaled here: the library would
+    // hand their samples over unscaled, a tone at 0.3 becoming silence.
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    std::vector<float> floats;
 
     auto tone = std::make_shared<DecodedTone>();
     tone->rate = info.samplerate;
@@ -61,7 +76,16 @@ std::shared_ptr<const DecodedTone> ReadAll(SNDFILE *file, const SF_INFO &info, s
     for (;;) {
         const std::size_t at = tone->samples.size();
         tone->samples.resize(at + static_cast<std::size_t>(kBlockFrames) * channels);
-        const sf_count_t got = sf_readf_short(file, tone->samples.data() + at, kBlockFrames);
+        sf_count_t got = 0;
+        if (floating) {
+            floats.resize(static_cast<std::size_t>(kBlockFrames) * channels);
+            got = sf_readf_float(file, floats.data(), kBlockFrames);
+            for (std::size_t i = 0;
+                 i < static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) * channels; ++i)
+                tone->samples[at + i] = ToShort(floats[i]);
+        } else {
+            got = sf_readf_short(file, tone->samples.data() + at, kBlockFrames);
+        }
         tone->samples.resize(at +
                              static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) * channels);
         if (got <= 0)

@@ -3,6 +3,7 @@
 // in for a sound card. Whatever the bytes, the device must answer: the tone is ready, or a
 // reason in words; and nothing of a tone may stay held once its file is gone.
 #include "platform/SdlAudioDevice.h"
+#include "platform/ToneFile.h"
 
 #include <unistd.h>
 
@@ -45,8 +46,29 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
+namespace {
+
+// The decoder of the sound-server output, from the same bytes: a tone it accepts is whole
+// frames of a rate and channel count the output takes; a refusal says why.
+void DecodeForServer(const std::uint8_t *data, std::size_t size)
+{
+    std::string problem;
+    const auto tone = platform::DecodeToneBytes(data, size, problem);
+    if (!tone) {
+        if (problem.empty())
+            __builtin_trap();
+        return;
+    }
+    if (tone->channels < 1 || tone->channels > 32 || tone->rate < 1 || tone->rate > 384000 ||
+        tone->samples.empty() || tone->samples.size() % static_cast<std::size_t>(tone->channels))
+        __builtin_trap();
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    DecodeForServer(data, size);
     if (!WriteFile(g_path, data, size))
         std::abort();
     const int decodedBefore = g_device->DecodeCount();
