@@ -6,7 +6,7 @@ if(TARROWIN_SANITIZE)
 endif()
 
 # TARROWIN_TSAN=ON builds everything with ThreadSanitizer, for the sound output whose library
-# calls back on a thread of its own (tests/platform/run_tsan.sh).
+# calls back on a thread of its own (tests/platform/run_tsan.sh, run by the test command).
 option(TARROWIN_TSAN "Build with ThreadSanitizer" OFF)
 if(TARROWIN_TSAN)
     if(TARROWIN_SANITIZE)

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The sound output's tests built with ThreadSanitizer: the sound library calls the output
+# back on a thread of its own, and every piece of state the two threads share must be held
+# under the library's lock.
+#
+#   tests/platform/run_tsan.sh [BUILD_FOLDER]     (default: build-tsan)
+#
+# Exit status: that of the tests; a report of ThreadSanitizer fails them.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build_dir=${1:-build-tsan}
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DTARROWIN_TSAN=ON >/dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target tst_soundserver tst_tonefile
+# The tests start the sound server and its tools as child processes after the library's
+# thread runs; ThreadSanitizer would stop at such a fork by default.
+export TSAN_OPTIONS="die_after_fork=0 halt_on_error=1 exitcode=66"
+"$build_dir/tst_tonefile"
+"$build_dir/tst_soundserver"
