@@ -1,6 +1,6 @@
 // Problems the practitioner is told about without a box in front of a running stimulation:
-// each one once, on standard error and in the notice line of the settings window, where it is
-// seen when that window is next visible.
+// each one once on standard error, and in the notice line of the settings window for as long
+// as it holds, where it is seen when that window is next visible.
 #pragma once
 
 #include <functional>
@@ -9,12 +9,18 @@
 
 namespace notices {
 
-// Tells a problem, unless the same words were told before in this run.
+// Tells a problem: it joins the problems that hold, unless it is among them already. It is
+// written to standard error the first time only, however often it comes back.
 void TellOnce(const std::string &text);
-// Everything told so far, oldest first.
+// A problem that no longer holds: it leaves the problems that hold.
+void Withdraw(const std::string &text);
+// Everything told so far, oldest first, withdrawn or not.
 const std::vector<std::string> &Told();
-// The settings window shows each new problem through this.
-void SetSink(std::function<void(const std::string &)> sink);
+// The problems that hold, oldest first.
+const std::vector<std::string> &Holding();
+// The settings window follows the problems that hold through this: it is called after each
+// change of them.
+void SetSink(std::function<void()> sink);
 // Forgets what was told (tests).
 void Reset();
 
