@@ -383,6 +383,8 @@ private Q_SLOTS:
 
     void eitherFileOfAPairSelectsThePair()
     {
+        // A folder of known words: the rule looks for the first "_" over the whole path.
+        testsupport::UseFixedProgramFolder();
         FrmSettings &w = frmSettings.Get();
         for (const char *name : {"\\Tones\\beep_l.wav", "\\Tones\\beep_r.wav"}) {
             CommonDialog::SetNextFileName(platform::InProgramFolder(name));
