@@ -102,6 +102,10 @@ public:
         const bool first = focus ? widget == focus : widget == window;
         if (!first)
             return false;
+        // A key that hid its window (Enter runs Continue, which hides the settings window)
+        // travels on to that window once the focus has gone with it: it is not a new key.
+        if (!window->isVisible())
+            return false;
         Form &form = window->OwningForm();
         if (!form.KeyPreview() || !form.IsLoaded())
             return false;

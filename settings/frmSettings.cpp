@@ -104,7 +104,8 @@ void FrmSettings::Form_Unload()
 void FrmSettings::Form_KeyPress(int KeyAscii)
 {
     if (KeyAscii == 13)
-        cmdContinue_Click();
+        cmdContinue.Click(); // as a click on Continue, through its click handling
+
     if (KeyAscii >= 49 && KeyAscii <= 57) {
         // A position set from code is not a click: the key's own speed stands.
         Slider1.SetValue(KeyAscii - 48);
