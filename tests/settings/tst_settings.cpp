@@ -558,10 +558,16 @@ private Q_SLOTS:
         QFETCH(QString, control);
         QFETCH(int, key);
         FrmSettings &w = frmSettings.Get();
-        // Every button's own click is counted instead of run: Enter must click none of them.
+        // Every button's click is counted; only Continue's runs, once a press of Enter, whether
+        // the key handler or the focused button carries it. The others run nothing.
         std::map<std::string, int> clicks;
-        for (platform::CommandButton *button : {&w.Command1, &w.Command2, &w.cmdContinue, &w.Quit})
+        for (platform::CommandButton *button : {&w.Command1, &w.Command2, &w.Quit})
             button->OnClick([&clicks, button] { ++clicks[button->Name()]; });
+        int continues = 0;
+        w.cmdContinue.OnClick([&continues, &w] {
+            ++continues;
+            w.cmdContinue_Click();
+        });
         platform::Control *target = ControlNamed(w, control);
         QVERIFY(target);
         for (int press = 1; press <= 2; ++press) {
@@ -573,6 +579,7 @@ private Q_SLOTS:
             const int shown = CommonDialog::ShownCount();
             QTest::keyClick(target->Widget(), Qt::Key(key));
             HoldStimulationStill();
+            QCOMPARE(continues, press);
             QVERIFY2(frmEMDR2.IsLoaded() && frmEMDR2->Visible(), "Continue did not run");
             QVERIFY(!w.Visible());
             QCOMPARE(int(Var::PassCount), 0);
@@ -581,6 +588,7 @@ private Q_SLOTS:
         }
         for (const auto &[name, count] : clicks)
             QVERIFY2(count == 0, (name + " was clicked by Enter").c_str());
+        QCOMPARE(continues, 2);
         QCOMPARE(testsupport::EndRequests(), 0);
         QCOMPARE(SelectedPattern(w), 1);
         QCOMPARE(w.CounterOption.Value(), 0);

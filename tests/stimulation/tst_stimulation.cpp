@@ -702,18 +702,34 @@ private Q_SLOTS:
         QFETCH(bool, throughTimer);
         FrmEMDR2 &w = StillWindow();
         Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        // Steps of 999 twips on a track of 14990: the way back turns 5 twips short of the start
+        // and would then put the picture on the start itself.
+        Arrange(w, 15480, 10480, 1);
         if (!farEnd)
             QCOMPARE(TicksToTurn(w), 15);
         for (int i = 0; i < 14; ++i)
             w.Timer1_Timer();
         QCOMPARE(int(Var::ToneRequest), farEnd ? 0 : 2);
+        // Where the picture stands when the window goes: nothing may move it after that.
+        float leftAtClose = -1;
+        float topAtClose = -1;
         QObject context;
-        QTimer::singleShot(0, &context, [] { platform::Unload(*frmEMDR2.Peek()); });
+        QTimer::singleShot(0, &context, [&] {
+            leftAtClose = w.Picture1.Left();
+            topAtClose = w.Picture1.Top();
+            platform::Unload(*frmEMDR2.Peek());
+        });
         if (throughTimer)
             w.Timer1.Tick();
         else
             w.Timer1_Timer();
+        QVERIFY(leftAtClose >= 0);
+        QCOMPARE(w.Picture1.Left(), leftAtClose);
+        QCOMPARE(w.Picture1.Top(), topAtClose);
+        // A start end turn puts the picture at the start only after the events: this one would
+        // have moved it there.
+        if (!farEnd)
+            QVERIFY(leftAtClose != float(w.StartX));
         QVERIFY(!frmEMDR2.IsLoaded());
         QVERIFY(!frmSettings.IsLoaded());
         QVERIFY(platform::Forms().empty());
