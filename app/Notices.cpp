@@ -8,20 +8,38 @@ namespace notices {
 
 namespace {
 std::vector<std::string> g_told;
-std::function<void(const std::string &)> g_sink;
-std::function<void(const std::string &)> g_withdrawSink;
+std::vector<std::string> g_holding;
+std::function<void()> g_sink;
+
+bool Contains(const std::vector<std::string> &texts, const std::string &text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
 std::function<void(const std::string &)> g_soundSink;
 std::string g_soundProblem;
 } // namespace
 
 void TellOnce(const std::string &text)
 {
-    if (std::find(g_told.begin(), g_told.end(), text) != g_told.end())
+    if (Contains(g_holding, text))
         return;
-    g_told.push_back(text);
-    platform::LogProblem(text);
+    g_holding.push_back(text);
+    if (!Contains(g_told, text)) {
+        g_told.push_back(text);
+        platform::LogProblem(text);
+    }
     if (g_sink)
-        g_sink(text);
+        g_sink();
+}
+
+void Withdraw(const std::string &text)
+{
+    const auto found = std::find(g_holding.begin(), g_holding.end(), text);
+    if (found == g_holding.end())
+        return;
+    g_holding.erase(found);
+    if (g_sink)
+        g_sink();
 }
 
 const std::vector<std::string> &Told()
@@ -29,7 +47,12 @@ const std::vector<std::string> &Told()
     return g_told;
 }
 
-void SetSink(std::function<void(const std::string &)> sink)
+const std::vector<std::string> &Holding()
+{
+    return g_holding;
+}
+
+void SetSink(std::function<void()> sink)
 {
     g_sink = std::move(sink);
 }
@@ -37,6 +60,7 @@ void SetSink(std::function<void(const std::string &)> sink)
 void Reset()
 {
     g_told.clear();
+    g_holding.clear();
     g_soundProblem.clear();
 }
 
@@ -46,13 +70,15 @@ void SetSoundProblem(const std::string &problem)
         return;
     const std::string gone = g_soundProblem;
     g_soundProblem = problem;
-    if (!gone.empty() && g_withdrawSink)
-        g_withdrawSink(gone);
+    if (!gone.empty())
+        g_holding.erase(std::remove(g_holding.begin(), g_holding.end(), gone), g_holding.end());
+    // Each time sound is lost is told on standard error, not only the first.
     if (!problem.empty()) {
+        g_holding.push_back(problem);
         platform::LogProblem(problem);
-        if (g_sink)
-            g_sink(problem);
     }
+    if (g_sink)
+        g_sink();
     if (g_soundSink)
         g_soundSink(problem);
 }
@@ -60,11 +86,6 @@ void SetSoundProblem(const std::string &problem)
 const std::string &SoundProblem()
 {
     return g_soundProblem;
-}
-
-void SetWithdrawSink(std::function<void(const std::string &)> sink)
-{
-    g_withdrawSink = std::move(sink);
 }
 
 void SetSoundSink(std::function<void(const std::string &)> sink)

@@ -19,8 +19,8 @@ TitleForm::TitleForm()
         "Tarrowin is free to copy and to pass on to other practitioners, as long as it is "
         "passed on whole and unchanged, with this notice, and without charge. It comes "
         "without any warranty: check that it suits your practice before you use it with a "
-        "client. News of updates and new releases is given with each release of the program "
-        "and by the practitioners who pass it on.");
+        "client. News of updates is found on the Tarrowin project's web page and, where "
+        "Tarrowin came as a package, through that package's own update channel.");
     Label1.Move(960, 240, 4695, 1815);
     Label1.SetWordWrap(true);
     Label1.SetTabIndex(1);

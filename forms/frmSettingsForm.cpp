@@ -88,6 +88,7 @@ FrmSettingsForm::FrmSettingsForm()
 
     Image1.Move(4200, 2760, 510, 510);
     Image1.SetBorder(true);
+    Image1.SetSizeToPicture(false);
     Image1.SetPicture(BuiltInPicture(":/forms/Face.ico"));
 
     Command2.SetCaption("Change Tone");

@@ -5,8 +5,10 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
@@ -244,7 +246,11 @@ OptionButton::OptionButton(Container &parent, const std::string &name)
     : Control(parent, name, new QRadioButton)
 {
     auto *button = static_cast<QRadioButton *>(Widget());
-    QObject::connect(button, &QRadioButton::toggled, button, [this](bool checked) {
+    // Only the selected button of a group is a tab stop: Tab enters the group at its choice.
+    // The others still take the focus when clicked.
+    button->setFocusPolicy(Qt::ClickFocus);
+    QObject::connect(button, &QRadioButton::toggled, button, [this, button](bool checked) {
+        button->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
         if (checked && click_ && form_.IsLoaded())
             click_();
     });
@@ -288,7 +294,35 @@ void Frame::SetCaption(const std::string &caption)
 
 // ---------------------------------------------------------------------------------------
 
-Image::Image(Container &parent, const std::string &name) : Control(parent, name, new QLabel)
+namespace {
+// Draws its picture at the picture's own size inside its frame, clipped to the inside.
+class ImageWidget : public QFrame
+{
+public:
+    void SetPixmap(const QPixmap *pixmap)
+    {
+        pixmap_ = pixmap ? *pixmap : QPixmap();
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QFrame::paintEvent(event);
+        if (pixmap_.isNull())
+            return;
+        QPainter painter(this);
+        const QRect inside = contentsRect();
+        painter.setClipRect(inside);
+        painter.drawPixmap(inside.topLeft(), pixmap_);
+    }
+
+private:
+    QPixmap pixmap_;
+};
+} // namespace
+
+Image::Image(Container &parent, const std::string &name) : Control(parent, name, new ImageWidget)
 {
     // Drawn on the window's surface: the picture passes under a button, never over it.
     Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -298,38 +332,77 @@ Image::Image(Container &parent, const std::string &name) : Control(parent, name,
 void Image::SetPicture(const Picture &picture)
 {
     picture_ = picture;
-    auto *label = static_cast<QLabel *>(Widget());
-    if (picture.Pixmap()) {
-        label->setPixmap(*picture.Pixmap());
+    static_cast<ImageWidget *>(Widget())->SetPixmap(picture.Pixmap());
+    if (picture.Pixmap() && sizeToPicture_) {
         const auto tpp = static_cast<float>(TwipsPerPixel());
         Move(Left(), Top(), static_cast<float>(picture.WidthPixels()) * tpp,
              static_cast<float>(picture.HeightPixels()) * tpp);
-    } else {
-        label->clear();
     }
 }
 
 void Image::SetBorder(bool singleLine)
 {
-    auto *label = static_cast<QLabel *>(Widget());
-    label->setFrameShape(singleLine ? QFrame::Box : QFrame::NoFrame);
-    label->setAlignment(Qt::AlignCenter);
+    auto *frame = static_cast<ImageWidget *>(Widget());
+    frame->setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+    frame->setLineWidth(1);
 }
 
 // ---------------------------------------------------------------------------------------
 
-Slider::Slider(Container &parent, const std::string &name)
-    : Control(parent, name, new QSlider(Qt::Horizontal))
+namespace {
+// A slider that tells when a click of the mouse on it ends, whether or not the click moved
+// its pointer.
+class ClickableSlider : public QSlider
 {
-    auto *slider = static_cast<QSlider *>(Widget());
+public:
+    ClickableSlider() : QSlider(Qt::Horizontal) {}
+    std::function<void()> released;
+    bool pressed = false;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        pressed = true;
+        QSlider::mousePressEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        QSlider::mouseReleaseEvent(event);
+        if (!pressed)
+            return;
+        pressed = false;
+        if (released)
+            released();
+    }
+    // A press whose release never came (the window was hidden under the pointer) does not
+    // keep the next key change from counting.
+    void hideEvent(QHideEvent *event) override
+    {
+        pressed = false;
+        QSlider::hideEvent(event);
+    }
+};
+} // namespace
+
+Slider::Slider(Container &parent, const std::string &name)
+    : Control(parent, name, new ClickableSlider)
+{
+    auto *slider = static_cast<ClickableSlider *>(Widget());
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setTickInterval(1);
     slider->setPageStep(1);
     slider->setSingleStep(1);
-    QObject::connect(slider, &QSlider::valueChanged, slider, [this](int) {
-        if (!settingFromCode_ && click_ && form_.IsLoaded())
+    // A change by the keyboard or the wheel is a click at once. A click of the mouse is one
+    // click when the button is released, wherever the pointer then stands: one that leaves
+    // the pointer where it was is a click too.
+    QObject::connect(slider, &QSlider::valueChanged, slider, [this, slider](int) {
+        if (!settingFromCode_ && !slider->pressed && click_ && form_.IsLoaded())
             click_();
     });
+    slider->released = [this] {
+        if (click_ && form_.IsLoaded())
+            click_();
+    };
 }
 
 int Slider::Value() const

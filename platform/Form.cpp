@@ -102,6 +102,10 @@ public:
         const bool first = focus ? widget == focus : widget == window;
         if (!first)
             return false;
+        // A key that hid its window (Enter runs Continue, which hides the settings window)
+        // travels on to that window once the focus has gone with it: it is not a new key.
+        if (!window->isVisible())
+            return false;
         Form &form = window->OwningForm();
         if (!form.KeyPreview() || !form.IsLoaded())
             return false;
@@ -317,6 +321,33 @@ float Form::ScreenHeight() const
     if (!screen)
         return ScreenHeightTwips();
     return TwipsOf(screen->geometry().height());
+}
+
+namespace {
+// The screen that holds the middle of a window's frame; the toolkit's own idea of the window's
+// screen where no screen holds it.
+QScreen *ScreenUnder(const QWidget &window)
+{
+    if (QScreen *screen = QGuiApplication::screenAt(window.frameGeometry().center()))
+        return screen;
+    return window.screen();
+}
+} // namespace
+
+void Form::StandOnScreenOf(const Form &other)
+{
+    if (widget_->isVisible())
+        return;
+    QScreen *screen = ScreenUnder(*other.widget_);
+    if (!screen || screen == ScreenUnder(*widget_))
+        return;
+    widget_->setScreen(screen);
+    // The window manager maximizes a window on the screen it is mapped on.
+    const QRect area = screen->availableGeometry();
+    widget_->move(area.topLeft());
+    const QRect frame = widget_->frameGeometry();
+    left_ = TwipsOf(frame.x());
+    top_ = TwipsOf(frame.y());
 }
 
 void Form::Show()

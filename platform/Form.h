@@ -76,6 +76,10 @@ public:
     // The screen the window stands on, in twips.
     float ScreenWidth() const;
     float ScreenHeight() const;
+    // Puts the window on the screen where another window stands: ScreenWidth and ScreenHeight
+    // are then that screen's, and the window opens there when it is shown (maximized, it fills
+    // that screen). A window already shown keeps the screen the practitioner put it on.
+    void StandOnScreenOf(const Form &other);
 
     // Operations.
     void Show();     // not modal, without an owner window; activates the window

@@ -16,6 +16,7 @@ namespace platform {
 namespace {
 std::function<void()> g_endHook;
 std::function<void(const std::string &, const std::string &)> g_messageHook;
+std::string g_programFolder;
 
 QScreen *PrimaryScreen()
 {
@@ -49,10 +50,17 @@ float ScreenHeightTwips()
 
 std::string ProgramFolder()
 {
+    if (!g_programFolder.empty())
+        return g_programFolder;
     QString folder = QCoreApplication::applicationDirPath();
     if (folder.isEmpty())
         folder = QDir::currentPath();
     return QDir::toNativeSeparators(folder).toStdString();
+}
+
+void SetProgramFolder(const std::string &folder)
+{
+    g_programFolder = folder;
 }
 
 std::string NativeSuffix(const std::string &suffix)

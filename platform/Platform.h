@@ -15,6 +15,9 @@ float ScreenHeightTwips();
 
 // The folder of the running program, in the system's own form, without a trailing separator.
 std::string ProgramFolder();
+// Tests put a folder of their own in its place, so that the paths they expect do not depend on
+// where the build happens to stand; an empty folder goes back to the program's own.
+void SetProgramFolder(const std::string &folder);
 // A fixed suffix such as "\Pictures\Face.ico" in the system's own form: as it stands on
 // Windows, with every backslash turned into "/" elsewhere, where a backslash is an ordinary
 // file-name character and the default files would never be found.

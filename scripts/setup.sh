@@ -11,7 +11,7 @@ packages=(
 )
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: a real X server with a window manager, a real sound server.
-    packages+=(xvfb openbox xdotool wmctrl imagemagick x11-utils pulseaudio pulseaudio-utils sox
+    packages+=(xvfb openbox xdotool wmctrl imagemagick x11-utils x11-xserver-utils pulseaudio pulseaudio-utils sox
                python3 clang libclang-rt-14-dev dpkg-dev file)
 fi
 

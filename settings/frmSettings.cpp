@@ -26,7 +26,10 @@ FrmSettings::FrmSettings()
     Quit.OnClick([this] { Quit_Click(); });
     Command1.OnClick([this] { Command1_Click(); });
     Command2.OnClick([this] { Command2_Click(); });
-    MMC3.OnProblem([](const std::string &text) { notices::TellOnce(text); });
+    MMC3.OnProblem([this](const std::string &text) {
+        toneProblems_.push_back(text);
+        notices::TellOnce(text);
+    });
 }
 
 void FrmSettings::Form_Load()
@@ -34,12 +37,8 @@ void FrmSettings::Form_Load()
     Var::PictureFile = platform::InProgramFolder("\\Pictures\\Face.ico");
     Var::MoveType = 1;
     Var::ToneFile = platform::InProgramFolder("\\Tones\\") + "beep_r.wav";
-    for (const std::string &text : notices::Told())
-        ShowNotice(text);
-    if (!notices::SoundProblem().empty())
-        ShowNotice(notices::SoundProblem());
-    notices::SetSink([this](const std::string &text) { ShowNotice(text); });
-    notices::SetWithdrawSink([this](const std::string &text) { WithdrawNotice(text); });
+    ShowNotices();
+    notices::SetSink([this] { ShowNotices(); });
 }
 
 void FrmSettings::Slider1_Click()
@@ -105,7 +104,8 @@ void FrmSettings::Form_Unload()
 void FrmSettings::Form_KeyPress(int KeyAscii)
 {
     if (KeyAscii == 13)
-        cmdContinue_Click();
+        cmdContinue.Click(); // as a click on Continue, through its click handling
+
     if (KeyAscii >= 49 && KeyAscii <= 57) {
         // A position set from code is not a click: the key's own speed stands.
         Slider1.SetValue(KeyAscii - 48);
@@ -178,6 +178,11 @@ void FrmSettings::Command2_Click()
     if (CD1.FileName().empty())
         return;
     Var::ToneFile = CD1.FileName();
+    // What was found wrong with the tone chosen before no longer holds once another is
+    // chosen; a problem of the new choice is told as it sounds, the same one again included.
+    for (const std::string &text : toneProblems_)
+        notices::Withdraw(text);
+    toneProblems_.clear();
     MMC3.SetVisible(false);
     MMC3.SetFlag19(true);
     MMC3.SetDeviceType("WaveAudio");
@@ -186,23 +191,16 @@ void FrmSettings::Command2_Click()
     MMC3.SetCommand("Sound");
 }
 
-// A problem that no longer holds leaves the notice; an earlier one that still holds takes its
-// place, or the notice goes when there is none.
-void FrmSettings::WithdrawNotice(const std::string &text)
+// The problems that hold, the newest first, where the line shows it in full.
+void FrmSettings::ShowNotices()
 {
-    if (Notice.Caption() != text)
-        return;
-    const std::vector<std::string> &told = notices::Told();
-    if (!told.empty()) {
-        ShowNotice(told.back());
-        return;
+    const std::vector<std::string> &holding = notices::Holding();
+    std::string caption;
+    for (auto text = holding.rbegin(); text != holding.rend(); ++text) {
+        if (!caption.empty())
+            caption += "\n";
+        caption += *text;
     }
-    Notice.SetCaption("");
-    Notice.SetVisible(false);
-}
-
-void FrmSettings::ShowNotice(const std::string &text)
-{
-    Notice.SetCaption(text);
-    Notice.SetVisible(true);
+    Notice.SetCaption(caption);
+    Notice.SetVisible(!holding.empty());
 }

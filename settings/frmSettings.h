@@ -14,6 +14,8 @@
 #include "forms/frmSettingsForm.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class FrmSettings : public FrmSettingsForm
 {
@@ -40,8 +42,10 @@ public:
     std::int32_t TonePrefix = 0;
 
 private:
-    void ShowNotice(const std::string &text);
-    void WithdrawNotice(const std::string &text);
+    void ShowNotices();
+
+    // What the sounding of the chosen tone was found to have wrong.
+    std::vector<std::string> toneProblems_;
 };
 
 extern platform::FormRef<FrmSettings> frmSettings;

@@ -67,6 +67,10 @@ void FrmEMDR2::Form_Load()
     Pause.SetCaption("Pause");
     Settings.SetVisible(false);
     BuildTonePair(TonePrefix, kLoadLeft, kLoadRight);
+    // The first Continue loads this window: it opens on the screen where the settings window
+    // stands, the screen the practitioner has just worked on, and takes that screen's size.
+    if (frmSettings.IsLoaded())
+        StandOnScreenOf(*frmSettings.Peek());
     SetWindowState(platform::vbMaximized);
     SetTop(0);
     SetHeight(ScreenHeight());

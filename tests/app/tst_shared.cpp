@@ -2,15 +2,36 @@
 #include "app/Convert.h"
 #include "app/Var.h"
 #include "platform/Platform.h"
+#include "support/TestSupport.h"
 
 #include <QTest>
+
+namespace {
+
+// A path of the rows: "P/" at its start stands for the program's folder, the rest for a fixed
+// suffix such as "\\Tones\\beep_l.wav", in the system's form.
+QString InProgram(const QString &row)
+{
+    if (!row.startsWith("P/"))
+        return row;
+    QString suffix = row.mid(1);
+    suffix.replace('/', '\\');
+    return QString::fromStdString(platform::InProgramFolder(suffix.toStdString()));
+}
+
+} // namespace
 
 class TstShared : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { Var::Reset(); }
+    void init()
+    {
+        Var::Reset();
+        platform::SetProgramFolder("");
+    }
+    void cleanupTestCase() { platform::SetProgramFolder(""); }
 
     void tonePair_data()
     {
@@ -51,9 +72,10 @@ private Q_SLOTS:
         QFETCH(bool, duringLoad);
         QFETCH(QString, left);
         QFETCH(QString, right);
-        const QString folder = QString::fromStdString(platform::ProgramFolder());
-        left.replace("P/", folder + "/");
-        right.replace("P/", folder + "/");
+        // A folder of known words: the rule looks for the first "_" over the whole path.
+        testsupport::UseFixedProgramFolder();
+        left = InProgram(left);
+        right = InProgram(right);
         Var::ToneFile = toneFile.toStdString();
         if (duringLoad)
             DeriveTonePair(kLoadLeft, kLoadRight);

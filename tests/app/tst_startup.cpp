@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -93,6 +94,20 @@ private Q_SLOTS:
         QVERIFY(!t.Label1.Caption().empty());
         QVERIFY(!t.Label2.Caption().empty());
         QVERIFY(!t.KeyPreview());
+    }
+
+    // The notice says where news of updates is to be found: one of its sentences speaks of
+    // updates and names a place for them, the project's web page or a package's channel.
+    void noticeSaysWhereUpdatesAreFound()
+    {
+        const QString notice = QString::fromStdString(Title->Label1.Caption());
+        const QStringList sentences = notice.split(QRegularExpression("(?<=\\.)\\s+"));
+        const QRegularExpression place("web page|web site|website|package");
+        bool told = false;
+        for (const QString &sentence : sentences)
+            told = told ||
+                   (sentence.contains("update", Qt::CaseInsensitive) && sentence.contains(place));
+        QVERIFY2(told, qPrintable(notice));
     }
 
     void titleCanBeRead()

@@ -2,9 +2,13 @@
 # A private X server and window manager for the scripts that run the whole program on a
 # screen of their own. Sourced; the caller sets a trap that calls x_session_stop.
 #
-#   x_session_start WIDTHxHEIGHT   starts Xvfb on the first free display from :121 on and
+#   x_session_start WIDTHxHEIGHT [MONITOR...]
+#                                  starts Xvfb on the first free display from :121 on and
 #                                  openbox on it; exports DISPLAY; returns 77 when no X server
-#                                  can be started here
+#                                  can be started here. Each MONITOR, in the words of
+#                                  xrandr --setmonitor ("B 1280/338x1024/270+1920+0 none"),
+#                                  splits the screen into monitors before the window manager
+#                                  starts: the toolkit then sees each monitor as a screen
 #   x_session_stop                 stops exactly the server and window manager started
 #   stop_pid PID                   ends one process that the script started, by its id
 #   wait_for SECONDS COMMAND...    polls the command until it succeeds
@@ -45,8 +49,10 @@ x_session_ours() {
 
 x_session_start() {
     local size=$1
-    local tool
-    for tool in Xvfb openbox xdpyinfo; do
+    shift
+    local tool tools=(Xvfb openbox xdpyinfo)
+    [ $# -gt 0 ] && tools+=(xrandr)
+    for tool in "${tools[@]}"; do
         if ! command -v "$tool" >/dev/null 2>&1; then
             echo "SKIP: $tool is not installed (scripts/setup.sh with TARROWIN_TEST_TOOLS=1)"
             return 77
@@ -72,6 +78,15 @@ x_session_start() {
         cat "$x_session_dir/xvfb.log" 2>/dev/null
         return 77
     fi
+    local monitor
+    for monitor in "$@"; do
+        # shellcheck disable=SC2086  # the words of one monitor's description
+        if ! xrandr --setmonitor $monitor >>"$x_session_dir/xvfb.log" 2>&1; then
+            echo "FAIL: xrandr --setmonitor $monitor"
+            cat "$x_session_dir/xvfb.log"
+            return 1
+        fi
+    done
     # The window manager's and the program's settings and caches stay in the session's folder.
     export XDG_CONFIG_HOME=$x_session_dir/config XDG_CACHE_HOME=$x_session_dir/cache
     export XDG_DATA_HOME=$x_session_dir/data XDG_RUNTIME_DIR=$x_session_dir/runtime
@@ -85,7 +100,8 @@ x_session_start() {
         cat "$x_session_dir/openbox.log"
         return 1
     fi
-    echo "X server: Xvfb $DISPLAY (pid $x_session_xvfb_pid), $size; openbox (pid $x_session_wm_pid)"
+    echo "X server: Xvfb $DISPLAY (pid $x_session_xvfb_pid), $size${1:+, monitors: $*};" \
+        "openbox (pid $x_session_wm_pid)"
 }
 
 x_session_stop() {

@@ -22,14 +22,17 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyleOptionButton>
+#include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
 #include <map>
 
 using platform::CommonDialog;
@@ -119,59 +122,81 @@ QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return path;
 }
 
-// Where a control draws its caption and how, as the toolkit lays it out for that control.
-struct CaptionArea
+// The caption of a control as the toolkit holds it, and a way to change it.
+QString CaptionOf(QWidget *widget)
 {
-    QRect area;
-    int flags = 0;
-    QString text;
-};
-
-CaptionArea CaptionAreaOf(QWidget *widget)
-{
-    CaptionArea result;
-    QStyleOptionButton option;
-    option.initFrom(widget);
-    if (auto *label = qobject_cast<QLabel *>(widget)) {
-        result.area = label->contentsRect();
-        result.flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-        result.text = label->text();
-    } else if (auto *box = qobject_cast<QCheckBox *>(widget)) {
-        // The caption wraps in the rest of the box beside the tick.
-        option.text = box->text();
-        result.area = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
-        result.area.setRight(box->rect().right());
-        result.area.setTop(box->rect().top());
-        result.area.setBottom(box->rect().bottom());
-        result.flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
-        result.text = box->text();
-    } else if (auto *radio = qobject_cast<QRadioButton *>(widget)) {
-        option.text = radio->text();
-        result.area =
-            radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio);
-        result.area.setRight(radio->rect().right());
-        result.flags = Qt::AlignLeft | Qt::AlignVCenter;
-        result.text = radio->text();
-    } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
-        option.text = button->text();
-        result.area =
-            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        result.flags = Qt::AlignCenter | Qt::TextWordWrap;
-        result.text = button->text();
-    } else if (auto *frame = qobject_cast<QGroupBox *>(widget)) {
-        result.area = frame->rect().adjusted(8, 0, -8, 0);
-        result.flags = Qt::AlignLeft | Qt::AlignTop;
-        result.text = frame->title();
-    }
-    return result;
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        return label->text();
+    if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        return button->text();
+    if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        return frame->title();
+    return QString();
 }
 
-// Whether the whole caption stands inside the area the control gives it.
-bool CaptionFits(QWidget *widget, const CaptionArea &caption)
+void SetCaptionOf(QWidget *widget, const QString &text)
 {
-    const QRect needed =
-        QFontMetrics(widget->font()).boundingRect(caption.area, caption.flags, caption.text);
-    return !caption.area.isEmpty() && caption.area.contains(needed);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        label->setText(text);
+    else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        button->setText(text);
+    else if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        frame->setTitle(text);
+}
+
+// How dark a pixel is, 0 to 255.
+int Darkness(QRgb pixel)
+{
+    return 255 - qGray(pixel);
+}
+
+// The ink a caption leaves on the control as it is drawn: the darkness the caption adds to
+// the control drawn without it, summed over the pixels it changes.
+qint64 CaptionInk(QWidget *widget, const QString &caption)
+{
+    SetCaptionOf(widget, QString());
+    const QImage bare = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    SetCaptionOf(widget, caption);
+    const QImage drawn = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    qint64 ink = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (drawn.pixel(x, y) != bare.pixel(x, y))
+                ink += std::abs(Darkness(drawn.pixel(x, y)) - Darkness(bare.pixel(x, y)));
+    return ink;
+}
+
+// The ink of a caption written out whole on one line, with nothing to cut it, in the
+// control's font and text colour on its background.
+qint64 WholeCaptionInk(QWidget *widget, const QString &caption)
+{
+    const QFontMetrics metrics(widget->font());
+    QImage image(metrics.horizontalAdvance(caption) + 40, metrics.height() + 20,
+                 QImage::Format_RGB32);
+    const QColor background = widget->palette().color(QPalette::Window);
+    image.fill(background);
+    {
+        QPainter painter(&image);
+        painter.setFont(widget->font());
+        painter.setPen(widget->palette().color(QPalette::WindowText));
+        painter.drawText(20, 10 + metrics.ascent(), caption);
+    }
+    qint64 ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ink += std::abs(Darkness(image.pixel(x, y)) - Darkness(background.rgb()));
+    return ink;
+}
+
+// Whether the caption as drawn on the control shows whole: nearly all the ink it has when
+// nothing cuts it. A line or a word cut off loses a good part of it.
+bool CaptionShowsWhole(QWidget *widget, QString *detail)
+{
+    const QString caption = CaptionOf(widget);
+    const qint64 shown = CaptionInk(widget, caption);
+    const qint64 whole = WholeCaptionInk(widget, caption);
+    *detail = QString("%1: ink %2 of %3").arg(caption).arg(shown).arg(whole);
+    return whole > 0 && shown >= whole * 97 / 100;
 }
 
 } // namespace
@@ -317,6 +342,59 @@ private Q_SLOTS:
         frmEMDR2->Form_KeyPress('2');
         QCOMPARE(w.Slider1.Value(), 2);
         QCOMPARE(int(Var::Speed), 15);
+    }
+
+    // A click of the mouse on the slider applies the slider rule whether or not it moves
+    // the pointer, and once: after the digit 5 (speed 45), a click on the pointer gives 58.
+    void sliderClickAppliesTheRule_data()
+    {
+        QTest::addColumn<int>("digit");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<int>("position");
+        QTest::newRow("5, on the pointer") << 5 << "pointer" << 5;
+        QTest::newRow("1, on the pointer") << 1 << "pointer" << 1;
+        QTest::newRow("9, on the groove past the end") << 9 << "right end" << 9;
+        QTest::newRow("1, on the groove before the start") << 1 << "left end" << 1;
+    }
+    void sliderClickAppliesTheRule()
+    {
+        QFETCH(int, digit);
+        QFETCH(QString, where);
+        QFETCH(int, position);
+        FrmSettings &w = frmSettings.Get();
+        QVERIFY(ShowActive(w));
+        int clicks = 0;
+        w.Slider1.OnClick([&clicks, &w] {
+            ++clicks;
+            w.Slider1_Click();
+        });
+        auto *slider = qobject_cast<QSlider *>(w.Slider1.Widget());
+        QVERIFY(slider);
+        QTest::keyClick(slider, char('0' + digit));
+        QCOMPARE(int(Var::Speed), digit * 10 - 5);
+        QCOMPARE(clicks, 0);
+        QPoint at;
+        if (where == "pointer") {
+            QStyleOptionSlider option;
+            option.initFrom(slider);
+            option.orientation = slider->orientation();
+            option.minimum = slider->minimum();
+            option.maximum = slider->maximum();
+            option.sliderPosition = slider->sliderPosition();
+            option.sliderValue = slider->value();
+            option.tickPosition = slider->tickPosition();
+            option.tickInterval = slider->tickInterval();
+            option.subControls = QStyle::SC_SliderHandle | QStyle::SC_SliderGroove;
+            at = slider->style()
+                     ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+                     .center();
+        } else {
+            at = QPoint(where == "right end" ? slider->width() - 2 : 1, slider->height() / 2);
+        }
+        QTest::mouseClick(slider, Qt::LeftButton, {}, at);
+        QCOMPARE(w.Slider1.Value(), position);
+        QCOMPARE(int(Var::Speed), SpeedOfSlider(position));
+        QCOMPARE(clicks, 1);
     }
 
     // ---- Pattern -----------------------------------------------------------------------
@@ -480,10 +558,16 @@ private Q_SLOTS:
         QFETCH(QString, control);
         QFETCH(int, key);
         FrmSettings &w = frmSettings.Get();
-        // Every button's own click is counted instead of run: Enter must click none of them.
+        // Every button's click is counted; only Continue's runs, once a press of Enter, whether
+        // the key handler or the focused button carries it. The others run nothing.
         std::map<std::string, int> clicks;
-        for (platform::CommandButton *button : {&w.Command1, &w.Command2, &w.cmdContinue, &w.Quit})
+        for (platform::CommandButton *button : {&w.Command1, &w.Command2, &w.Quit})
             button->OnClick([&clicks, button] { ++clicks[button->Name()]; });
+        int continues = 0;
+        w.cmdContinue.OnClick([&continues, &w] {
+            ++continues;
+            w.cmdContinue_Click();
+        });
         platform::Control *target = ControlNamed(w, control);
         QVERIFY(target);
         for (int press = 1; press <= 2; ++press) {
@@ -495,6 +579,7 @@ private Q_SLOTS:
             const int shown = CommonDialog::ShownCount();
             QTest::keyClick(target->Widget(), Qt::Key(key));
             HoldStimulationStill();
+            QCOMPARE(continues, press);
             QVERIFY2(frmEMDR2.IsLoaded() && frmEMDR2->Visible(), "Continue did not run");
             QVERIFY(!w.Visible());
             QCOMPARE(int(Var::PassCount), 0);
@@ -503,6 +588,7 @@ private Q_SLOTS:
         }
         for (const auto &[name, count] : clicks)
             QVERIFY2(count == 0, (name + " was clicked by Enter").c_str());
+        QCOMPARE(continues, 2);
         QCOMPARE(testsupport::EndRequests(), 0);
         QCOMPARE(SelectedPattern(w), 1);
         QCOMPARE(w.CounterOption.Value(), 0);
@@ -653,6 +739,48 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), w.Command1.Widget());
     }
 
+    // Among the pattern buttons only the selected one is a tab stop: going round the window
+    // with Tab from the slider passes Change Picture, then that button, and no other.
+    void tabReachesOnlyTheSelectedPattern_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("pattern");
+        QTest::newRow("fresh window") << 0 << 1;
+        QTest::newRow("after F3") << int(Qt::Key_F3) << 3;
+        QTest::newRow("after F2") << int(Qt::Key_F2) << 2;
+        QTest::newRow("after /") << int(Qt::Key_Slash) << 4;
+    }
+    void tabReachesOnlyTheSelectedPattern()
+    {
+        QFETCH(int, key);
+        QFETCH(int, pattern);
+        FrmSettings &w = frmSettings.Get();
+        QVERIFY(ShowActive(w));
+        QWidget *slider = w.Slider1.Widget();
+        QCOMPARE(QApplication::focusWidget(), slider);
+        if (key != 0)
+            QTest::keyClick(slider, Qt::Key(key));
+        QCOMPARE(SelectedPattern(w), pattern);
+        QCOMPARE(QApplication::focusWidget(), slider);
+        QStringList visited;
+        for (int press = 0; press < 20; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (QApplication::focusWidget() == slider)
+                break;
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QVERIFY2(visited.size() >= 2, qPrintable(visited.join(" ")));
+        QCOMPARE(visited.mid(0, 2), QStringList({"Command1", Q(Option(w, pattern).Name())}));
+        for (int n = 1; n <= 4; ++n)
+            QCOMPARE(visited.count(Q(Option(w, n).Name())), n == pattern ? 1 : 0);
+        // A button that is no tab stop still takes the focus when clicked.
+        const int other = pattern == 1 ? 2 : 1;
+        QWidget *button = Option(w, other).Widget();
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+        QCOMPARE(QApplication::focusWidget(), button);
+        QCOMPARE(SelectedPattern(w), other);
+    }
+
     // ---- Picture and tone ----------------------------------------------------------------
 
     void dialogAsShownForEachChoice_data()
@@ -799,31 +927,36 @@ private Q_SLOTS:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("left");
         QTest::addColumn<QString>("right");
-        QTest::newRow("beep_l") << "/Tones/beep_l.wav"
-                                << "/Tones/beep_l.wav"
-                                << "/Tones/beep_r.wav";
-        QTest::newRow("beep_r") << "/Tones/beep_r.wav"
-                                << "/Tones/beep_l.wav"
-                                << "/Tones/beep_r.wav";
-        QTest::newRow("chime_l") << "/Tones/chime_l.wav"
-                                 << "/Tones/chime_l.wav"
-                                 << "/Tones/chime_r.wav";
-        QTest::newRow("chime_r") << "/Tones/chime_r.wav"
-                                 << "/Tones/chime_l.wav"
-                                 << "/Tones/chime_r.wav";
+        QTest::newRow("beep_l") << "\\Tones\\beep_l.wav"
+                                << "\\Tones\\beep_l.wav"
+                                << "\\Tones\\beep_r.wav";
+        QTest::newRow("beep_r") << "\\Tones\\beep_r.wav"
+                                << "\\Tones\\beep_l.wav"
+                                << "\\Tones\\beep_r.wav";
+        QTest::newRow("chime_l") << "\\Tones\\chime_l.wav"
+                                 << "\\Tones\\chime_l.wav"
+                                 << "\\Tones\\chime_r.wav";
+        QTest::newRow("chime_r") << "\\Tones\\chime_r.wav"
+                                 << "\\Tones\\chime_l.wav"
+                                 << "\\Tones\\chime_r.wav";
     }
     void eitherFileOfAPairSelectsThePair()
     {
         QFETCH(QString, chosen);
         QFETCH(QString, left);
         QFETCH(QString, right);
+        // A folder of known words: the rule looks for the first "_" over the whole path.
+        testsupport::UseFixedProgramFolder();
+        const auto inFolder = [](const QString &suffix) {
+            return Q(platform::InProgramFolder(suffix.toStdString()));
+        };
         FrmSettings &w = frmSettings.Get();
-        CommonDialog::SetNextFileName(InFolder(chosen).toStdString());
+        CommonDialog::SetNextFileName(inFolder(chosen).toStdString());
         w.Command2_Click();
         w.cmdContinue_Click();
         HoldStimulationStill();
-        QCOMPARE(Q(Var::ToneFiles[0]), InFolder(left));
-        QCOMPARE(Q(Var::ToneFiles[1]), InFolder(right));
+        QCOMPARE(Q(Var::ToneFiles[0]), inFolder(left));
+        QCOMPARE(Q(Var::ToneFiles[1]), inFolder(right));
     }
 
     void tonePreviewSoundsTheChoice()
@@ -870,6 +1003,106 @@ private Q_SLOTS:
         QCOMPARE(testsupport::Messages().size(), std::size_t(1));
         QVERIFY2(Q(testsupport::Messages().front()).contains(path),
                  testsupport::Messages().front().c_str());
+    }
+
+    // The preview is a box of 510 x 510 twips with a flat border of one line that shows
+    // all round it; the picture stands inside at its own size, from the top left corner: a
+    // smaller one leaves space, a larger one is cut at the border.
+    void previewKeepsItsBoxAndBorder_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("the stored face") << 0 << 0;
+        QTest::newRow("smaller, 8 x 12") << 8 << 12;
+        QTest::newRow("as large as the inside, 32 x 32") << 32 << 32;
+        QTest::newRow("larger, 80 x 40") << 80 << 40;
+        QTest::newRow("larger, 20 x 90") << 20 << 90;
+    }
+    void previewKeepsItsBoxAndBorder()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        FrmSettings &w = frmSettings.Get();
+        QTemporaryDir dir;
+        const QColor colour(20, 160, 60);
+        if (width > 0) {
+            const QString bmp = dir.filePath("chosen.bmp");
+            QImage image(width, height, QImage::Format_RGB32);
+            image.fill(colour);
+            QVERIFY(image.save(bmp));
+            CommonDialog::SetNextFileName(bmp.toStdString());
+            w.Command1_Click();
+            QCOMPARE(w.Image1.GetPicture().WidthPixels(), width);
+        }
+        QVERIFY(ShowActive(w));
+        QCOMPARE(w.Image1.Width(), 510.0f);
+        QCOMPARE(w.Image1.Height(), 510.0f);
+        QWidget *box = w.Image1.Widget();
+        QCOMPARE(box->size(), QSize(34, 34));
+        const QImage drawn = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(drawn.size(), QSize(34, 34));
+        // The border: one dark line all round, the same ink everywhere.
+        const QRgb line = drawn.pixel(0, 0);
+        QVERIFY2(Darkness(line) > 128, qPrintable(QString::number(line, 16)));
+        for (int i = 0; i < 34; ++i) {
+            QCOMPARE(drawn.pixel(i, 0), line);
+            QCOMPARE(drawn.pixel(i, 33), line);
+            QCOMPARE(drawn.pixel(0, i), line);
+            QCOMPARE(drawn.pixel(33, i), line);
+        }
+        if (width == 0) {
+            // The face fills the inside: no border ink in it.
+            QVERIFY(drawn.pixel(16, 16) != line);
+            return;
+        }
+        // The picture at its own size from the top left corner of the inside, cut at the
+        // border; what it leaves free is the window's background.
+        const QRgb background = w.Surface()->palette().color(QPalette::Window).rgb();
+        for (int y = 1; y < 33; ++y) {
+            for (int x = 1; x < 33; ++x) {
+                const bool picture = x - 1 < width && y - 1 < height;
+                QVERIFY2(drawn.pixel(x, y) == (picture ? colour.rgb() : background),
+                         qPrintable(QString("at %1,%2").arg(x).arg(y)));
+            }
+        }
+    }
+
+    // The notice shows only what still holds: a tone that plays, chosen after one that
+    // cannot be played, takes that file's line away.
+    void noticeShowsOnlyWhatHolds()
+    {
+        FrmSettings &w = frmSettings.Get();
+        const std::string bad = "/nowhere/broken_r.wav";
+        const std::string worse = "/nowhere/worse_r.wav";
+        device_->failing = {bad, worse};
+        notices::TellOnce("There is no sound: no sound device was found.");
+        CommonDialog::SetNextFileName(bad);
+        w.Command2_Click();
+        QVERIFY(Q(w.Notice.Caption()).contains(Q(bad)));
+        QVERIFY(Q(w.Notice.Caption()).contains("no sound device"));
+        // Another bad one: its line stands instead of the first one's.
+        CommonDialog::SetNextFileName(worse);
+        w.Command2_Click();
+        QVERIFY(!Q(w.Notice.Caption()).contains(Q(bad)));
+        QVERIFY(Q(w.Notice.Caption()).contains(Q(worse)));
+        // The same bad one again: its line stays.
+        CommonDialog::SetNextFileName(worse);
+        w.Command2_Click();
+        QVERIFY(Q(w.Notice.Caption()).contains(Q(worse)));
+        QVERIFY(w.Notice.Visible());
+        // A good one: the file's line goes, what else holds stays.
+        CommonDialog::SetNextFileName(InFolder("/Tones/chime_r.wav").toStdString());
+        w.Command2_Click();
+        QCOMPARE(Q(w.Notice.Caption()), QString("There is no sound: no sound device was found."));
+        QVERIFY(w.Notice.Visible());
+        // Each line was written to standard error once.
+        QCOMPARE(notices::Told().size(), std::size_t(3));
+        // With nothing left that holds, the line is gone.
+        notices::Withdraw("There is no sound: no sound device was found.");
+        QVERIFY(w.Notice.Caption().empty());
+        QVERIFY(!w.Notice.Visible());
+        QVERIFY(ShowActive(w));
+        QVERIFY(!w.Notice.Widget()->isVisible());
     }
 
     void toneThatCannotBePlayedIsToldOnce()
@@ -997,9 +1230,9 @@ private Q_SLOTS:
         QWidget *widget = target->Widget();
         QVERIFY(widget->isVisible());
         QCOMPARE(widget->font().bold(), bold);
-        const CaptionArea caption = CaptionAreaOf(widget);
-        QVERIFY(!caption.text.isEmpty());
-        QVERIFY2(CaptionFits(widget, caption), qPrintable(caption.text + " is cut"));
+        QVERIFY(!CaptionOf(widget).isEmpty());
+        QString detail;
+        QVERIFY2(CaptionShowsWhole(widget, &detail), qPrintable(detail));
         // Within the client area.
         const QRect inWindow(widget->mapTo(w.Surface(), QPoint(0, 0)), widget->size());
         QVERIFY(w.Surface()->rect().contains(inWindow));
@@ -1027,15 +1260,24 @@ private Q_SLOTS:
             const QRect area(widget->mapTo(w.Surface(), QPoint(0, 0)), widget->size());
             QVERIFY2(!box.intersects(area), other->Name().c_str());
         }
-        const CaptionArea caption = CaptionAreaOf(notice);
-        QCOMPARE(caption.text, Q(w.Notice.Caption()));
-        QVERIFY2(CaptionFits(notice, caption), qPrintable(caption.text + " is cut"));
-        // A text too long for the box keeps its beginning, the file's name, in view.
-        const QString longer = caption.text + " " + caption.text;
-        const QRect needed =
-            QFontMetrics(notice->font()).boundingRect(caption.area, caption.flags, longer);
-        QCOMPARE(needed.top(), caption.area.top());
-        QVERIFY(needed.left() >= caption.area.left());
+        QCOMPARE(CaptionOf(notice), Q(w.Notice.Caption()));
+        QString detail;
+        QVERIFY2(CaptionShowsWhole(notice, &detail), qPrintable(detail));
+        // A text too long for the box keeps its beginning, the file's name, in view: its
+        // first line is drawn just where the text alone draws it.
+        const QString text = CaptionOf(notice);
+        const QImage alone = notice->grab().toImage();
+        SetCaptionOf(notice, text + " " + text);
+        const QImage longer = notice->grab().toImage();
+        const int firstLine = QFontMetrics(notice->font()).height();
+        QVERIFY(firstLine < alone.height());
+        QCOMPARE(longer.copy(0, 0, longer.width(), firstLine),
+                 alone.copy(0, 0, alone.width(), firstLine));
+        qint64 ink = 0;
+        for (int y = 0; y < firstLine; ++y)
+            for (int x = 0; x < alone.width(); ++x)
+                ink += Darkness(alone.pixel(x, y)) > 128 ? 1 : 0;
+        QVERIFY(ink > 50);
     }
 
 private:

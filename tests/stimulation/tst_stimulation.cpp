@@ -86,6 +86,17 @@ bool SamePicture(const platform::Picture &a, const platform::Picture &b)
     return a.Pixmap()->toImage() == b.Pixmap()->toImage();
 }
 
+// A path of the rows: "P/" at its start stands for the program's folder, the rest for a fixed
+// suffix such as "\\Tones\\beep_l.wav", in the system's form.
+QString InProgram(const QString &row)
+{
+    if (!row.startsWith("P/"))
+        return row;
+    QString suffix = row.mid(1);
+    suffix.replace('/', '\\');
+    return QString::fromStdString(platform::InProgramFolder(suffix.toStdString()));
+}
+
 } // namespace
 
 class TstStimulation : public QObject
@@ -156,13 +167,14 @@ private Q_SLOTS:
         QFETCH(QString, toneFile);
         QFETCH(QString, left);
         QFETCH(QString, right);
+        // A folder of known words: the rule looks for the first "_" over the whole path.
+        testsupport::UseFixedProgramFolder();
         frmSettings.Get();
         if (!toneFile.isEmpty())
             Var::ToneFile = toneFile.toStdString();
         StillWindow();
-        const QString folder = QString::fromStdString(platform::ProgramFolder());
-        left.replace("P/", folder + "/");
-        right.replace("P/", folder + "/");
+        left = InProgram(left);
+        right = InProgram(right);
         QCOMPARE(QString::fromStdString(Var::ToneFiles[0]), left);
         QCOMPARE(QString::fromStdString(Var::ToneFiles[1]), right);
     }
@@ -529,6 +541,7 @@ private Q_SLOTS:
         QFETCH(int, pattern);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
+        testsupport::UseFixedProgramFolder(); // the fallback pair, wherever the build stands
         FrmEMDR2 &w = StillWindow();
         Var::Speed = 45;
         Arrange(w, 28800, 16200, pattern);
@@ -559,9 +572,8 @@ private Q_SLOTS:
         QCOMPARE(w.Pause.Caption(), std::string("Pause"));
         QVERIFY(w.Pause.Visible());
         QVERIFY(!w.Settings.Visible());
-        const std::string folder = platform::ProgramFolder();
-        QCOMPARE(Var::ToneFiles[0], folder + "/Tones/beep_l.wav");
-        QCOMPARE(Var::ToneFiles[1], folder + "/Tones/beep_r.wav");
+        QCOMPARE(Var::ToneFiles[0], platform::InProgramFolder("\\Tones\\beep_l.wav"));
+        QCOMPARE(Var::ToneFiles[1], platform::InProgramFolder("\\Tones\\beep_r.wav"));
         QVERIFY(Messages().empty());
     }
 
@@ -690,18 +702,34 @@ private Q_SLOTS:
         QFETCH(bool, throughTimer);
         FrmEMDR2 &w = StillWindow();
         Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        // Steps of 999 twips on a track of 14990: the way back turns 5 twips short of the start
+        // and would then put the picture on the start itself.
+        Arrange(w, 15480, 10480, 1);
         if (!farEnd)
             QCOMPARE(TicksToTurn(w), 15);
         for (int i = 0; i < 14; ++i)
             w.Timer1_Timer();
         QCOMPARE(int(Var::ToneRequest), farEnd ? 0 : 2);
+        // Where the picture stands when the window goes: nothing may move it after that.
+        float leftAtClose = -1;
+        float topAtClose = -1;
         QObject context;
-        QTimer::singleShot(0, &context, [] { platform::Unload(*frmEMDR2.Peek()); });
+        QTimer::singleShot(0, &context, [&] {
+            leftAtClose = w.Picture1.Left();
+            topAtClose = w.Picture1.Top();
+            platform::Unload(*frmEMDR2.Peek());
+        });
         if (throughTimer)
             w.Timer1.Tick();
         else
             w.Timer1_Timer();
+        QVERIFY(leftAtClose >= 0);
+        QCOMPARE(w.Picture1.Left(), leftAtClose);
+        QCOMPARE(w.Picture1.Top(), topAtClose);
+        // A start end turn puts the picture at the start only after the events: this one would
+        // have moved it there.
+        if (!farEnd)
+            QVERIFY(leftAtClose != float(w.StartX));
         QVERIFY(!frmEMDR2.IsLoaded());
         QVERIFY(!frmSettings.IsLoaded());
         QVERIFY(platform::Forms().empty());

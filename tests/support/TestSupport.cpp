@@ -78,8 +78,20 @@ std::vector<std::string> &AudioTrace()
     return trace;
 }
 
+std::string UseFixedProgramFolder()
+{
+#ifdef _WIN32
+    const std::string folder = "C:\\Program Files\\Tarrowin";
+#else
+    const std::string folder = "/opt/tarrowin";
+#endif
+    platform::SetProgramFolder(folder);
+    return folder;
+}
+
 void FreshProgram()
 {
+    platform::SetProgramFolder("");
     platform::SetEndProgramHook([] { ++EndRequests(); });
     platform::SetMessageHook(
         [](const std::string &, const std::string &text) { Messages().push_back(text); });

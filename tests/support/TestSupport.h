@@ -46,6 +46,10 @@ RecordingAudioDevice &InstallRecordingAudio();
 void FreshProgram();
 std::vector<std::string> &Messages();
 int &EndRequests();
+// Puts a fixed folder, with no "_" in it, in place of the program's folder until the next
+// FreshProgram, and returns it: paths built from the program's folder are then the same
+// wherever the build stands and on every system. Files beside the program are not found there.
+std::string UseFixedProgramFolder();
 // Every property assignment of every wave-audio control since the last FreshProgram.
 std::vector<std::string> &AudioTrace();
 
