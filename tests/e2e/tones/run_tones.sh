@@ -16,8 +16,9 @@
 #    can be heard, and from 2 s after the server answered again every turn has its tone, once.
 # 4. No server at the start: a 10 s run in an empty runtime folder, silent, told once and
 #    nothing else; a server started there at 3 s brings the tones within 2 s of its answer.
-# 5. Output change: 5 s into a 12 s run a second null sink, "phones", is loaded and made the
-#    default; from half a second later the tones sound on it, and no longer on the first.
+# 5. Output change: 3 s into a 12 s run a second null sink, "phones", is loaded, and at 5 s
+#    it is made the default; from half a second later the tones sound on it, and no longer
+#    on the first.
 # The sound server is started and stopped by its PID; every null sink is loaded with
 # norewinds=1, so that its monitor records each tone whole.
 #
@@ -133,7 +134,8 @@ clock_offset_ns=$(python3 -c 'import time
 print(time.clock_gettime_ns(time.CLOCK_MONOTONIC) - time.clock_gettime_ns(time.CLOCK_REALTIME))')
 now_ns() {
     local wall=$EPOCHREALTIME
-    echo $((${wall/./} * 1000 + clock_offset_ns))
+    # Seconds and microseconds, with the locale's decimal point between them.
+    echo $((${wall//[^0-9]/} * 1000 + clock_offset_ns))
 }
 
 # Waits until CLOCK_MONOTONIC reaches $1 ns.
