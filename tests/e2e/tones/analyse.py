@@ -18,7 +18,25 @@ REC.raw and REC.stamps come from recorder.py, TURNS.log from tone_run. What must
     Only at the end: the last turn's tone may go unheard, or be cut off after its beginning,
     when the run ended before it could sound to its end;
   - the left turns are as many as the passes counted, the turns come without a stall.
+
+Options, for runs in which the sound goes away or moves to another output (the checks above
+then hold for the turns judged, and every tone heard must still be a turn's own, once):
+  --judge-from NS, --judge-until NS   only the turns asked for in this stretch of the run must
+                                      be heard here; the others may be, once each, or not
+  --answered NS, --back-within MS     the sound server answered at NS (after being away, or
+                                      at a start without one): the program must say that
+                                      tones are heard again within MS, and the turns from MS
+                                      after NS on are judged; how soon the first tone came is
+                                      shown
+  --silent-from NS                    no tone may start in this recording from NS on (the
+                                      output it records was left for another)
+  --sound heard,silent,...            the program's sound states (tone_run's '# sound'
+                                      lines), exactly these in this order; alternatives
+                                      are separated by '|'
+  --min-tones N                       tones heard with judged turns (default 20)
+Times NS are CLOCK_MONOTONIC nanoseconds, as in TURNS.log.
 Prints a summary and exits 1 when anything fails, 2 when the input cannot be used."""
+import argparse
 import array
 import bisect
 import statistics
@@ -32,6 +50,9 @@ SOUND = 64
 # Silence this long (both channels) separates two tones: the tones are 80 ms long and at
 # the fastest speed a leg takes about 125 ms, so about 45 ms of silence lie between them.
 SEPARATION = RATE // 100
+# Silence on a tone's side this long, with sound on the other side, starts the next tone (a
+# tone has far shorter stretches below SOUND, at its zero crossings).
+SIDE_CHANGE = RATE // 500
 # The tone must start within this time after its turn's play command.
 MAX_DELAY_MS = 100.0
 # A tone cannot start before its play command; the recording's clock is known only to about
@@ -85,13 +106,15 @@ def read_recording(raw_path, stamp_path):
 
 
 def read_turns(path):
-    turns, info = [], {}
+    turns, info = [], {'sound': []}
     with open(path) as f:
         for line in f:
             words = line.split()
             if not words:
                 continue
-            if words[0] == '#':
+            if words[0] == '#' and words[1] == 'sound':
+                info['sound'].append((int(words[2]), words[3]))
+            elif words[0] == '#':
                 info[words[1]] = int(words[2])
             else:
                 turns.append((int(words[0]), words[1]))
@@ -146,9 +169,18 @@ def find_tones(left, right, refs):
             i += 1
             continue
         onset, last = i, i
+        # A tone sounds on one side. Sound on the other side after its own side has fallen
+        # silent is the next tone, however little silence lies between the two (a tone held
+        # up on a busy machine can run into the next).
+        own, other = (left, right) if abs(left[i]) > SOUND else (right, left)
+        last_own = i
         j = i
         while j < n and j - last < SEPARATION:
-            if abs(left[j]) > SOUND or abs(right[j]) > SOUND:
+            if abs(own[j]) > SOUND:
+                last = last_own = j
+            elif abs(other[j]) > SOUND:
+                if j - last_own >= SIDE_CHANGE:
+                    break
                 last = j
             j += 1
         peak_l = max(abs(v) for v in left[onset:last + 1])
@@ -280,22 +312,69 @@ def turns_only(turns_path, min_turns):
     return report(failures, 'turns')
 
 
+def parse_arguments():
+    parser = argparse.ArgumentParser(
+        description='Checks a recording of the sound server\'s output against the turns.')
+    for name in ('raw', 'stamps', 'turns', 'left_wav', 'right_wav'):
+        parser.add_argument(name)
+    parser.add_argument('--judge-from', type=int)
+    parser.add_argument('--judge-until', type=int)
+    parser.add_argument('--answered', type=int)
+    parser.add_argument('--back-within', type=float, default=2000.0)
+    parser.add_argument('--silent-from', type=int)
+    parser.add_argument('--sound')
+    parser.add_argument('--min-tones', type=int, default=MIN_TONES)
+    args = parser.parse_args()
+    if args.answered is not None:
+        back = args.answered + int(args.back_within * 1e6)
+        args.judge_from = back if args.judge_from is None else max(args.judge_from, back)
+    return args
+
+
+def check_sound_states(info, args, failures):
+    """What the program said about its sound, against what the run did to the server."""
+    states = info['sound']
+    at = lambda ns: (ns - info['started']) / 1e9
+    print('sound states told: %s' % (', '.join('%s at %.3f s' % (what, at(ns))
+                                                for ns, what in states) or 'none'))
+    if args.sound is not None and ','.join(what for _, what in states) not in \
+            args.sound.split('|'):
+        failures.append('the program told its sound as %s, not %s'
+                        % (','.join(what for _, what in states) or 'nothing', args.sound))
+    if args.answered is None:
+        return
+    back = next((ns for ns, what in states if what == 'heard' and ns >= args.answered), None)
+    if back is None:
+        failures.append('the program never said that tones are heard again after the sound '
+                        'server answered at %.3f s' % at(args.answered))
+        return
+    print('the program said tones are heard again %.0f ms after the sound server answered'
+          % ((back - args.answered) / 1e6))
+    if (back - args.answered) / 1e6 > args.back_within:
+        failures.append('tones were heard again only %.0f ms after the sound server answered, '
+                        'more than %.0f ms' % ((back - args.answered) / 1e6, args.back_within))
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == '--turns':
         return turns_only(sys.argv[2], int(sys.argv[3]))
-    if len(sys.argv) != 6:
-        fail_input('usage: analyse.py REC.raw REC.stamps TURNS.log LEFT.wav RIGHT.wav')
-    raw_path, stamp_path, turns_path, left_wav, right_wav = sys.argv[1:6]
-    refs = {'L': read_wav(left_wav), 'R': read_wav(right_wav)}
+    args = parse_arguments()
+    refs = {'L': read_wav(args.left_wav), 'R': read_wav(args.right_wav)}
     for side, (ref_l, ref_r) in refs.items():
         own, other = (ref_l, ref_r) if side == 'L' else (ref_r, ref_l)
         if any(other) or not any(abs(v) > SOUND for v in own):
             fail_input('the %s tone file is not a tone on its own side only' % side)
     tone_frames = len(refs['L'][0])
-    left, right, stamps = read_recording(raw_path, stamp_path)
-    turns, info = read_turns(turns_path)
+    left, right, stamps = read_recording(args.raw, args.stamps)
+    turns, info = read_turns(args.turns)
     clock = RecordingClock(stamps)
     failures = []
+    at = lambda ns: (ns - info['started']) / 1e9
+    windowed = args.judge_from is not None or args.judge_until is not None
+
+    def judged_turn(play_ns):
+        return (args.judge_from is None or play_ns >= args.judge_from) and \
+            (args.judge_until is None or play_ns <= args.judge_until)
 
     rec_begin = clock.ns(0)
     rec_end = stamps[-1][1]
@@ -306,66 +385,99 @@ def main():
     # none, but nothing here depends on that).
     tones = [t for t in tones if t['ns'] is not None and t['ns'] >= info['started']]
 
-    print('recording: %.2f s, %d frames' % ((rec_end - rec_begin) / 1e9, len(left)))
+    print('recording: %.2f s, %d frames, from %.3f s into the run'
+          % ((rec_end - rec_begin) / 1e9, len(left), at(rec_begin)))
     print('turns: %d (%s), passes counted: %d' % (len(turns), ''.join(s for _, s in turns),
                                                    info['passes']))
     print('tones heard: %d (%s)' % (len(tones), ''.join(t['side'] for t in tones)))
+    if windowed:
+        print('turns judged: from %s to %s' % (
+            '%.3f s' % at(args.judge_from) if args.judge_from is not None else 'the start',
+            '%.3f s' % at(args.judge_until) if args.judge_until is not None else 'the end'))
 
     gaps = check_turns(turns, info, failures)
+    check_sound_states(info, args, failures)
 
     # Each turn with its tone: the first tone from slightly before to 100 ms after its play
     # command. Tones and turns are both in time order and at least 100 ms apart.
     delays = []
     matched = set()
+    judged_count = 0
     k = 0
     for index, (play_ns, side) in enumerate(turns):
         while k < len(tones) and (tones[k]['ns'] - play_ns) / 1e6 < MIN_DELAY_MS:
             k += 1
+        judged_count += judged_turn(play_ns)
         if k < len(tones) and (tones[k]['ns'] - play_ns) / 1e6 <= MAX_DELAY_MS:
             tone = tones[k]
             matched.add(k)
+            tone['turn'] = index
+            tone['judged'] = judged_turn(play_ns)
             k += 1
-            delays.append((tone['ns'] - play_ns) / 1e6)
+            if tone['judged']:
+                delays.append((tone['ns'] - play_ns) / 1e6)
             if tone['side'] != side:
                 failures.append('turn %d (%s): its tone is heard on the %s' % (index, side,
                                                                               tone['side']))
+        elif not judged_turn(play_ns):
+            continue
         elif index == len(turns) - 1 and (play_ns + MAX_DELAY_MS * 1e6 >= info['ended'] or
                                           play_ns + MAX_DELAY_MS * 1e6 >= rec_end):
             print('the last turn (%s): its tone may have been cut off by the end of the run, '
                   'not counted' % side)
         else:
             failures.append('turn %d (%s, %.3f s into the run): no tone within %.0f ms'
-                            % (index, side, (play_ns - info['started']) / 1e9, MAX_DELAY_MS))
+                            % (index, side, at(play_ns), MAX_DELAY_MS))
     for index, tone in enumerate(tones):
         if index not in matched:
             failures.append('a %s tone %.3f s into the run that no turn asked for'
-                            % (tone['side'], (tone['ns'] - info['started']) / 1e9))
+                            % (tone['side'], at(tone['ns'])))
+        if args.silent_from is not None and tone['ns'] >= args.silent_from:
+            failures.append('a %s tone %.3f s into the run on this output, which was left '
+                            'at %.3f s' % (tone['side'], at(tone['ns']), at(args.silent_from)))
 
-    heard = ''.join(t['side'] for t in tones)
+    # Tones of turns outside the stretch judged may be heard in part (a tone moved to another
+    # output as it sounds, or cut by the server going away): they are counted, not judged.
+    own = [t for t in tones if not windowed or t.get('judged')]
+    heard = ''.join(t['side'] for t in own)
     if any(a == b for a, b in zip(heard, heard[1:])):
         failures.append('the tones heard do not alternate: ' + heard)
-    if len(matched) < MIN_TONES:
-        failures.append('only %d tones heard with their turns' % len(matched))
+    if len(own) < args.min_tones or len(matched) < args.min_tones:
+        failures.append('only %d tones heard with their turns' % min(len(own), len(matched)))
+    if windowed:
+        print('turns judged: %d, heard with their tones: %d; tones of other turns heard: %d'
+              % (judged_count, len([t for t in own if t.get('turn') is not None]),
+                 len(tones) - len(own)))
+
+    if args.answered is not None:
+        first = next((t for t in tones if t['ns'] >= args.answered and 'turn' in t), None)
+        if first is None:
+            failures.append('no tone heard after the sound server answered')
+        else:
+            missed = sum(1 for ns, _ in turns if args.answered <= ns < turns[first['turn']][0])
+            print('first tone after the sound server answered: %.0f ms after it (turn %d, %.3f '
+                  's into the run); %d turn(s) after the answer and before it went unheard'
+                  % ((first['ns'] - args.answered) / 1e6, first['turn'], at(first['ns']),
+                     missed))
 
     # Sides, and each tone intact. A tone cut by the end of the recording is not judged.
     worst_crosstalk = 0
     exact = 0
     broken = []
-    judged = [t for t in tones if t['whole']]
+    judged = [t for t in own if t['whole']]
     for tone in judged:
         worst_crosstalk = max(worst_crosstalk, tone['crosstalk'])
         if tone['crosstalk'] > MAX_CROSSTALK_RATIO * tone['peak']:
             failures.append('the %s tone %.3f s into the run is also on the other side '
-                            '(peak %d against %d)' % (tone['side'], (tone['ns'] - info['started'])
-                                                      / 1e9, tone['crosstalk'], tone['peak']))
+                            '(peak %d against %d)' % (tone['side'], at(tone['ns']),
+                                                      tone['crosstalk'], tone['peak']))
         if tone['exact']:
             exact += 1
         elif tone.get('gaps'):
             broken.append(tone)
             print('the %s tone %.3f s into the run is its file with %d gap(s) of silence from '
                   'the sound server running dry (%d frames of the file not heard)'
-                  % (tone['side'], (tone['ns'] - info['started']) / 1e9, tone['gaps'],
-                     tone['lost']))
+                  % (tone['side'], at(tone['ns']), tone['gaps'], tone['lost']))
         elif tone is tones[-1] and tone['ns'] + tone_frames * 1e9 / RATE > info['ended'] and \
                 tone['prefix']:
             # Ending the program silences the tone that is sounding; what was heard of it
@@ -375,8 +487,7 @@ def main():
         else:
             failures.append('the %s tone %.3f s into the run is not its file sample for sample '
                             '(%d frames of sound, the file has %d)'
-                            % (tone['side'], (tone['ns'] - info['started']) / 1e9,
-                               tone['sound_frames'], tone_frames))
+                            % (tone['side'], at(tone['ns']), tone['sound_frames'], tone_frames))
     print('tones whole in the recording: %d, sample-exact: %d, broken by the sound server '
           'running dry: %d' % (len(judged), exact, len(broken)))
     if len(broken) > MAX_UNDERRUN_SHARE * len(judged):
@@ -387,7 +498,7 @@ def main():
     if judged:
         middle = judged[len(judged) // 2]
         print('middle tone (%s, %.3f s into the run): %s' % (
-            middle['side'], (middle['ns'] - info['started']) / 1e9,
+            middle['side'], at(middle['ns']),
             'the file sample for sample, both channels' if middle['exact'] else 'NOT the file'))
     if delays:
         print('onset after the play command: median %.1f ms, min %.1f ms, max %.1f ms'

@@ -2,7 +2,10 @@
 """Records the null sink's monitor as raw 16-bit stereo at 44.1 kHz, stamping every read with
 CLOCK_MONOTONIC so that the time of each recorded frame is known on the program's clock.
 
-    recorder.py OUT.raw OUT.stamps     (runs until SIGTERM or SIGINT)
+    recorder.py OUT.raw OUT.stamps [SOURCE]    (runs until SIGTERM or SIGINT, or until the
+                                               sound server goes away)
+
+SOURCE is the sink monitor to record, null.monitor unless named.
 
 OUT.stamps has one line a read: <frames recorded so far, this read included> <ns of the read>.
 The reads are stamped here rather than by parecord, whose own file held less audio than the
@@ -15,13 +18,20 @@ import sys
 import time
 
 FRAME_BYTES = 4
+# How long a recorder started before its sound server keeps trying to reach it.
+CONNECT_SECONDS = 10
+
+
+def start_parec(source, quiet):
+    return subprocess.Popen(['parec', '--device=' + source, '--format=s16le', '--rate=44100',
+                             '--channels=2', '--raw', '--latency-msec=5'],
+                            stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL if quiet else None)
 
 
 def main():
     raw_path, stamp_path = sys.argv[1], sys.argv[2]
-    parec = subprocess.Popen(['parec', '--device=null.monitor', '--format=s16le', '--rate=44100',
-                              '--channels=2', '--raw', '--latency-msec=5'],
-                             stdout=subprocess.PIPE)
+    source = sys.argv[3] if len(sys.argv) > 3 else 'null.monitor'
     running = True
 
     def stop(*_):
@@ -30,6 +40,11 @@ def main():
 
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
+    # The recorder may be started together with the sound server, so that it records from
+    # the server's first moments: until the server answers, parec is tried again every 20 ms
+    # (quietly, up to a deadline; the last try says why it failed).
+    deadline = time.monotonic() + CONNECT_SECONDS
+    parec = start_parec(source, quiet=True)
     fd = parec.stdout.fileno()
     total = 0
     # The stamps go out line by line: their first lines tell the caller that sound flows.
@@ -42,7 +57,15 @@ def main():
             chunk = os.read(fd, 4096)
             now = time.clock_gettime_ns(time.CLOCK_MONOTONIC)
             if not chunk:
-                break
+                # Once sound has flowed, the end of it is the server going away.
+                if total > 0 or time.monotonic() >= deadline:
+                    break
+                parec.wait()
+                parec.stdout.close()
+                time.sleep(0.02)
+                parec = start_parec(source, quiet=time.monotonic() + 0.5 < deadline)
+                fd = parec.stdout.fileno()
+                continue
             raw.write(chunk)
             total += len(chunk)
             stamps.write('%d %d\n' % (total // FRAME_BYTES, now))

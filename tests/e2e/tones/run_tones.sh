@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # cleanup is reached through trap
-# Real tones through a real sound server, then the same run with no sound server at all.
+# Real tones through a real sound server, then the same run with no sound server at all, then
+# runs in which the server goes away and comes back, appears only after the start, or moves
+# its output to another device.
 #
 #   tests/e2e/tones/run_tones.sh <path to the built tone_run>
 #
@@ -9,8 +11,19 @@
 #    analyse.py check the recording against the turns tone_run printed.
 # 2. Stops that server and runs tone_run where no sound server can be reached: the run must
 #    go on as usual, end by itself with status 0 and say once that no tones can be heard.
+# 3. Server restart: the server is killed 4 s into a 14 s run and started again (same
+#    command line, same runtime folder) at 7 s. The program lives, says once that no tones
+#    can be heard, and from 2 s after the server answered again every turn has its tone, once.
+# 4. No server at the start: a 10 s run in an empty runtime folder, silent, told once and
+#    nothing else; a server started there at 3 s brings the tones within 2 s of its answer.
+# 5. Output change: 3 s into a 12 s run a second null sink, "phones", is loaded, and at 5 s
+#    it is made the default; from half a second later the tones sound on it, and no longer
+#    on the first.
+# The sound server is started and stopped by its PID; every null sink is loaded with
+# norewinds=1, so that its monitor records each tone whole.
 #
-# Environment: TONE_SECONDS (default 8) is the length of the run with sound.
+# Environment: TONE_SECONDS (default 8) is the length of the run with sound; TONE_STEPS
+# (default "sound silent restart late switch") the steps to run.
 # Exit status: 0 pass, 1 fail, 2 bad use, 77 skipped (no sound server can be started here).
 # The files of a failing run are kept in <build folder>/e2e-tones-failure/.
 set -uo pipefail
@@ -24,6 +37,7 @@ build_dir=$(dirname "$program")
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${TONE_SECONDS:-8}
 silent_seconds=4
+steps=" ${TONE_STEPS:-sound silent restart late switch} "
 left_wav=$build_dir/Tones/beep_l.wav
 right_wav=$build_dir/Tones/beep_r.wav
 
@@ -47,7 +61,10 @@ done
 
 work=$(mktemp -d /tmp/tarrowin-tones.XXXXXX)
 recorder_pid=""
+recorder2_pid=""
 pulse_pid=""
+program_pid=""
+poller_pid=""
 # Whatever sound server the calling environment names is not the one of this test.
 unset PULSE_SERVER PULSE_SINK PULSE_SOURCE PULSE_COOKIE PULSE_RUNTIME_PATH PULSE_STATE_PATH
 export XDG_RUNTIME_DIR=$work/runtime
@@ -73,7 +90,10 @@ stop_pulse() {
 }
 
 cleanup() {
+    stop_pid "$program_pid"
+    stop_pid "$poller_pid"
     stop_pid "$recorder_pid"
+    stop_pid "$recorder2_pid"
     stop_pulse
     rm -rf "$work"
 }
@@ -83,7 +103,7 @@ keep_failure() {
     local keep=$build_dir/e2e-tones-failure
     rm -rf "$keep"
     mkdir -p "$keep"
-    cp "$work"/*.log "$work"/*.err "$work"/rec.* "$keep"/ 2>/dev/null
+    cp "$work"/*.log "$work"/*.err "$work"/rec*.* "$keep"/ 2>/dev/null
     echo "the files of this run are in $keep"
 }
 
@@ -101,84 +121,319 @@ show() {
     echo "---"
 }
 
+# Whether a step is to be run (TONE_STEPS).
+step() {
+    [[ $steps == *" $1 "* ]]
+}
+
+# Now on CLOCK_MONOTONIC, in ns: the clock of tone_run's times and the recorder's stamps. A
+# Python start takes up to a second on a busy machine, far too long to stamp a moment with:
+# the shell's own wall clock is read instead, put on the monotonic clock by an offset taken
+# once (the wall clock does not jump within the minute of this test).
+clock_offset_ns=$(python3 -c 'import time
+print(time.clock_gettime_ns(time.CLOCK_MONOTONIC) - time.clock_gettime_ns(time.CLOCK_REALTIME))')
+now_ns() {
+    local wall=$EPOCHREALTIME
+    # Seconds and microseconds, with the locale's decimal point between them.
+    echo $((${wall//[^0-9]/} * 1000 + clock_offset_ns))
+}
+
+# Waits until CLOCK_MONOTONIC reaches $1 ns.
+sleep_until() {
+    local left=$(($1 - $(now_ns)))
+    [ $left -gt 0 ] || return 0
+    sleep "$((left / 1000000000)).$(printf '%09d' $((left % 1000000000)))"
+}
+
+ms() {
+    echo $(($1 * 1000000))
+}
+
+# Watches the socket of a sound server on $XDG_RUNTIME_DIR, to note the moment it first takes
+# a connection. Started ahead of the server, as a Python start takes long on a busy machine.
+arm_poller() {
+    local socket=$XDG_RUNTIME_DIR/pulse/native
+    rm -f "$work/answered" "$work/polling"
+    # A server that was killed leaves its socket behind: only a connection taken counts.
+    python3 -c 'import socket, sys, time
+open(sys.argv[2], "w").close()
+end = time.monotonic() + 60
+while time.monotonic() < end:
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.connect(sys.argv[1])
+        print(time.clock_gettime_ns(time.CLOCK_MONOTONIC))
+        break
+    except OSError:
+        time.sleep(0.005)' "$socket" "$work/polling" >"$work/answered" &
+    poller_pid=$!
+    for _ in $(seq 500); do
+        [ -e "$work/polling" ] && return 0
+        sleep 0.01
+    done
+    fail "the watch on the sound server's socket did not start"
+}
+
+# Starts the sound server on $XDG_RUNTIME_DIR, always with the same command line, and waits
+# for its answer. Sets pulse_pid, launched_ns (when the server was started) and answered_ns
+# (when its socket first took a connection). Returns 1 when it does not answer.
+start_pulse() {
+    [ -n "$poller_pid" ] || arm_poller
+    launched_ns=$(now_ns)
+    pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \
+        --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le norewinds=1' \
+        --load='module-native-protocol-unix' >>"$work/pulse.log" 2>&1
+    local answered=""
+    for _ in $(seq 100); do
+        if pactl info >/dev/null 2>&1; then
+            answered=yes
+            break
+        fi
+        sleep 0.1
+    done
+    pulse_pid=""
+    [ -s "$XDG_RUNTIME_DIR/pulse/pid" ] && pulse_pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
+    wait "$poller_pid"
+    poller_pid=""
+    answered_ns=$(cat "$work/answered")
+    [ -n "$answered" ] || return 1
+    [ -n "$pulse_pid" ] || fail "the sound server runs but left no pid file"
+    [ -n "$answered_ns" ] || fail "the sound server answers, but its socket took no connection"
+    pactl set-default-sink null || fail "the null sink cannot be made the default output"
+    # Chosen by name: else the server takes the default sink's monitor as its default source,
+    # and moves the recorders with it when another output is made the default, although
+    # they named the monitor they record.
+    pactl set-default-source null.monitor || fail "the null sink's monitor cannot be chosen"
+}
+
+# Records the monitor $2 into $work/$1.raw and $1.stamps, its PID in started_recorder. It may
+# be started before the server: it keeps trying to reach it for some seconds.
+launch_recorder() {
+    python3 "$here/recorder.py" "$work/$1.raw" "$work/$1.stamps" "$2" 2>"$work/$1.err" &
+    started_recorder=$!
+}
+
+# Waits until the sound flows into the recorder $1 (PID $2). The program is started after
+# that, else its first tones would be lost.
+await_recorder() {
+    for _ in $(seq 150); do
+        [ -s "$work/$1.stamps" ] && [ "$(wc -l <"$work/$1.stamps")" -ge 50 ] && return 0
+        kill -0 "$2" 2>/dev/null || break
+        sleep 0.1
+    done
+    show "$work/$1.err" "recorder said"
+    fail "nothing could be recorded into $1"
+}
+
+start_recorder() {
+    launch_recorder "$1" "$2"
+    await_recorder "$1" "$started_recorder"
+}
+
+# Starts tone_run for $2 seconds at the fastest speed in the background, its turns going to
+# $work/$1.log and what it says to $work/$1.err; program_pid is its PID.
+start_program() {
+    QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
+        timeout $(($2 + 60)) "$program" "$2" 9 >"$work/$1.log" 2>"$work/$1.err" &
+    program_pid=$!
+}
+
+# Waits for the program started last; it must end by itself with status 0.
+wait_program() {
+    wait "$program_pid"
+    local status=$?
+    program_pid=""
+    if [ $status -ne 0 ]; then
+        show "$work/$1.err" "the program said"
+        fail "the program ended with status $status"
+    fi
+}
+
+# The program said once, on one line, that no tones can be heard, and nothing else.
+told_once() {
+    show "$work/$1.err" "the program said"
+    local lines told
+    lines=$(wc -l <"$work/$1.err")
+    told=$(grep -c "No tones can be heard" "$work/$1.err")
+    [ "$told" -eq 1 ] || fail "the program said $told times that no tones can be heard, not once"
+    [ "$lines" -eq 1 ] || fail "the program wrote $lines lines on standard error, not one"
+}
+
+# With sound everything works: the program has nothing to tell.
+told_nothing() {
+    if [ -s "$work/$1.err" ]; then
+        show "$work/$1.err" "the program said"
+        fail "the program reported a problem while the sound server ran"
+    fi
+}
+
+analyse() {
+    python3 "$here/analyse.py" "$@" "$left_wav" "$right_wav"
+}
+
 # ---------------------------------------------------------------------------------------
 # 1. With a sound server
 
-pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \
-    --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le norewinds=1' \
-    --load='module-native-protocol-unix' >"$work/pulse.log" 2>&1
-for _ in $(seq 100); do
-    pactl info >/dev/null 2>&1 && break
-    sleep 0.1
-done
-[ -s "$XDG_RUNTIME_DIR/pulse/pid" ] && pulse_pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
-if ! pactl info >/dev/null 2>&1; then
-    echo "SKIP: no sound server can be started on this machine"
-    show "$work/pulse.log" "pulseaudio said"
-    exit 77
-fi
-[ -n "$pulse_pid" ] || fail "the sound server runs but left no pid file"
-pactl set-default-sink null || fail "the null sink cannot be made the default output"
+if step sound; then
+    if ! start_pulse; then
+        echo "SKIP: no sound server can be started on this machine"
+        show "$work/pulse.log" "pulseaudio said"
+        exit 77
+    fi
+    start_recorder rec null.monitor
+    recorder_pid=$started_recorder
 
-# The recorder runs from before the program's first sound until after its last. The sink's
-# sound reaches it only a second or so after it starts: the program is started once the
-# sound flows, else its first tones are lost.
-python3 "$here/recorder.py" "$work/rec.raw" "$work/rec.stamps" 2>"$work/recorder.err" &
-recorder_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/rec.stamps" ] && [ "$(wc -l <"$work/rec.stamps")" -ge 50 ] && break
-    kill -0 "$recorder_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -s "$work/rec.stamps" ] || [ "$(wc -l <"$work/rec.stamps")" -lt 50 ]; then
-    show "$work/recorder.err" "recorder said"
-    fail "nothing could be recorded from the sound server's sink"
+    echo "== tones through a sound server: a ${seconds} s run at the fastest speed"
+    start_program tones "$seconds"
+    wait_program tones
+    sleep 1
+    stop_pid "$recorder_pid" INT
+    recorder_pid=""
+    show "$work/rec.err" "recorder said"
+    told_nothing tones
+    python3 "$here/analyse.py" "$work/rec.raw" "$work/rec.stamps" "$work/tones.log" \
+        "$left_wav" "$right_wav" || fail "the recorded tones do not match the turns"
+    stop_pulse
 fi
-
-echo "== tones through a sound server: a ${seconds} s run at the fastest speed"
-QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
-    timeout $((seconds + 60)) "$program" "$seconds" 9 >"$work/tones.log" 2>"$work/tones.err"
-status=$?
-sleep 1
-stop_pid "$recorder_pid" INT
-recorder_pid=""
-show "$work/recorder.err" "recorder said"
-if [ $status -ne 0 ]; then
-    show "$work/tones.err" "the program said"
-    fail "the program ended with status $status"
-fi
-# With sound everything works: the program has nothing to tell.
-if [ -s "$work/tones.err" ]; then
-    show "$work/tones.err" "the program said"
-    fail "the program reported a problem while the sound server ran"
-fi
-python3 "$here/analyse.py" "$work/rec.raw" "$work/rec.stamps" "$work/tones.log" \
-    "$left_wav" "$right_wav" || fail "the recorded tones do not match the turns"
-stop_pulse
 
 # ---------------------------------------------------------------------------------------
 # 2. Without a sound server
 
-echo "== no sound server: a ${silent_seconds} s run"
-silent_runtime=$work/silent-runtime
-mkdir -m 700 "$silent_runtime"
-begin=$(date +%s%N)
-XDG_RUNTIME_DIR=$silent_runtime PULSE_SERVER=unix:/nonexistent \
-    QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
-    timeout 60 "$program" "$silent_seconds" 9 >"$work/silent.log" 2>"$work/silent.err"
-status=$?
-elapsed_ms=$((($(date +%s%N) - begin) / 1000000))
-show "$work/silent.err" "the program said"
-echo "ended with status $status after $elapsed_ms ms"
-[ $status -eq 0 ] || fail "the program ended with status $status"
-# Start-up and shut-down take well under a second; waiting on a sound server would not.
-[ $elapsed_ms -le $((silent_seconds * 1000 + 5000)) ] || fail "the run took $elapsed_ms ms"
-# Turns keep coming as with sound: at the fastest speed a leg takes about 125 ms.
-python3 "$here/analyse.py" --turns "$work/silent.log" $((silent_seconds * 1000 / 125 / 2)) ||
-    fail "the stimulation did not run as usual without sound"
-lines=$(grep -c . "$work/silent.err")
-told=$(grep -c "No tones can be heard" "$work/silent.err")
-[ "$told" -eq 1 ] || fail "the program said $told times that no tones can be heard, not once"
-[ "$lines" -eq 1 ] || fail "the program wrote $lines lines on standard error, not one"
+if step silent; then
+    echo "== no sound server: a ${silent_seconds} s run"
+    silent_runtime=$work/silent-runtime
+    mkdir -m 700 "$silent_runtime"
+    begin=$(date +%s%N)
+    XDG_RUNTIME_DIR=$silent_runtime PULSE_SERVER=unix:/nonexistent \
+        QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
+        timeout 60 "$program" "$silent_seconds" 9 >"$work/silent.log" 2>"$work/silent.err"
+    status=$?
+    elapsed_ms=$((($(date +%s%N) - begin) / 1000000))
+    echo "ended with status $status after $elapsed_ms ms"
+    [ $status -eq 0 ] || fail "the program ended with status $status"
+    # Start-up and shut-down take well under a second; waiting on a sound server would not.
+    [ $elapsed_ms -le $((silent_seconds * 1000 + 5000)) ] || fail "the run took $elapsed_ms ms"
+    # Turns keep coming as with sound: at the fastest speed a leg takes about 125 ms.
+    python3 "$here/analyse.py" --turns "$work/silent.log" $((silent_seconds * 1000 / 125 / 2)) ||
+        fail "the stimulation did not run as usual without sound"
+    told_once silent
+fi
+
+# ---------------------------------------------------------------------------------------
+# 3. The sound server killed during a run and started again
+
+if step restart; then
+    echo "== sound server restart: a 14 s run, the server killed at 4 s, started again at 7 s"
+    start_pulse || fail "the sound server could not be started"
+    start_recorder rec-before null.monitor
+    recorder_pid=$started_recorder
+    t0=$(now_ns)
+    start_program restart 14
+    sleep_until $((t0 + $(ms 4000)))
+    killed_ns=$(now_ns)
+    # Killed outright: it leaves its socket and pid file behind, as a crashed server does.
+    stop_pid "$pulse_pid" KILL
+    pulse_pid=""
+    # The recorder ends by itself when the server goes.
+    stop_pid "$recorder_pid" INT
+    recorder_pid=""
+    # The recorder is there from the server's first moment, to show when the tones came.
+    launch_recorder rec-after null.monitor
+    recorder_pid=$started_recorder
+    arm_poller
+    sleep_until $((t0 + $(ms 7000)))
+    start_pulse || fail "the sound server could not be started again"
+    echo "the server was killed $(((killed_ns - t0) / 1000000)) ms after the program was" \
+        "started, started again at $(((launched_ns - t0) / 1000000)) ms and answered at" \
+        "$(((answered_ns - t0) / 1000000)) ms"
+    await_recorder rec-after "$recorder_pid"
+    wait_program restart
+    sleep 1
+    stop_pid "$recorder_pid" INT
+    recorder_pid=""
+    stop_pulse
+    told_once restart
+    echo "-- before the server was killed"
+    analyse "$work/rec-before.raw" "$work/rec-before.stamps" "$work/restart.log" \
+        --judge-until $((killed_ns - $(ms 300))) --min-tones 10 ||
+        fail "the tones before the server was killed do not match the turns"
+    echo "-- after the server answered again"
+    analyse "$work/rec-after.raw" "$work/rec-after.stamps" "$work/restart.log" \
+        --answered "$answered_ns" --back-within 2000 --sound heard,silent,heard --min-tones 10 ||
+        fail "the tones after the server came back do not match the turns"
+fi
+
+# ---------------------------------------------------------------------------------------
+# 4. No sound server at the start; one appears during the run
+
+if step late; then
+    echo "== no sound server at the start: a 10 s run, a server started at 3 s"
+    main_runtime=$XDG_RUNTIME_DIR
+    # An empty runtime folder of its own: nothing there answers until the server is started
+    # in it, with the usual command line.
+    export XDG_RUNTIME_DIR=$work/late-runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    t0=$(now_ns)
+    start_program late 10
+    launch_recorder rec-late null.monitor
+    recorder_pid=$started_recorder
+    arm_poller
+    sleep_until $((t0 + $(ms 3000)))
+    start_pulse || fail "the sound server could not be started during the run"
+    echo "the server was started $(((launched_ns - t0) / 1000000)) ms after the program and" \
+        "answered at $(((answered_ns - t0) / 1000000)) ms"
+    await_recorder rec-late "$recorder_pid"
+    wait_program late
+    sleep 1
+    stop_pid "$recorder_pid" INT
+    recorder_pid=""
+    stop_pulse
+    export XDG_RUNTIME_DIR=$main_runtime
+    told_once late
+    # The program finds no server at once, as it starts; were the failure to come a moment
+    # later, it would first be taken for no problem.
+    analyse "$work/rec-late.raw" "$work/rec-late.stamps" "$work/late.log" \
+        --answered "$answered_ns" --back-within 2000 --sound 'silent,heard|heard,silent,heard' ||
+        fail "the tones after the server appeared do not match the turns"
+fi
+
+# ---------------------------------------------------------------------------------------
+# 5. Another output made the default during the run
+
+if step switch; then
+    echo "== output change: a 12 s run, a second null sink made the default at 5 s"
+    start_pulse || fail "the sound server could not be started"
+    start_recorder rec-first null.monitor
+    recorder_pid=$started_recorder
+    t0=$(now_ns)
+    start_program switch 12
+    sleep_until $((t0 + $(ms 3000)))
+    pactl load-module module-null-sink sink_name=phones rate=44100 channels=2 format=s16le \
+        norewinds=1 >/dev/null || fail "the second null sink cannot be loaded"
+    start_recorder rec-phones phones.monitor
+    recorder2_pid=$started_recorder
+    sleep_until $((t0 + $(ms 5000)))
+    switch_begin=$(now_ns)
+    pactl set-default-sink phones || fail "the second null sink cannot be made the default"
+    switch_end=$(now_ns)
+    echo "the output was changed $(((switch_begin - t0) / 1000000)) to" \
+        "$(((switch_end - t0) / 1000000)) ms after the start"
+    wait_program switch
+    sleep 1
+    stop_pid "$recorder_pid" INT
+    stop_pid "$recorder2_pid" INT
+    recorder_pid=""
+    recorder2_pid=""
+    stop_pulse
+    told_nothing switch
+    echo "-- on the first output"
+    analyse "$work/rec-first.raw" "$work/rec-first.stamps" "$work/switch.log" \
+        --judge-until $((switch_begin - $(ms 150))) --silent-from $((switch_end + $(ms 500))) \
+        --sound heard || fail "the tones on the first output do not match the turns"
+    echo "-- on the output made the default"
+    analyse "$work/rec-phones.raw" "$work/rec-phones.stamps" "$work/switch.log" \
+        --judge-from $((switch_end + $(ms 500))) --sound heard ||
+        fail "the tones on the output made the default do not match the turns"
+fi
 
 echo "PASS"

@@ -11,11 +11,16 @@
 // Output on standard output, lines starting with '#' being remarks:
 //   # started <ns>            before the title window is shown
 //   <ns> L|R                  one line a turn: the moment its tone's play command was given
+//   # sound <ns> heard|silent  each time the program is told whether tones can be heard
+//                             (silent: a sound problem was told; heard: none holds); the
+//                             first such line is the state just after the program started
 //   # passes <n>              the pass counter at the end: the turns at the start end
 //   # ended <ns>              when the windows were unloaded
 // Times are CLOCK_MONOTONIC in nanoseconds. Exit status: the event loop's, 2 on bad arguments.
+#include "app/Notices.h"
 #include "app/Title.h"
 #include "app/Var.h"
+#include "platform/AudioDevice.h"
 #include "platform/Form.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
@@ -55,6 +60,12 @@ struct Turn
     char side;
 };
 
+struct SoundState
+{
+    std::int64_t ns;
+    bool heard;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -83,8 +94,16 @@ int main(int argc, char *argv[])
     const std::int64_t started = MonotonicNs();
     std::int64_t ended = 0;
     std::int32_t passes = -1;
+    std::vector<SoundState> states;
     QTimer::singleShot(0, [&] {
         StartProgram();
+        // The program's own handler still does all it does; the changes are noted beside it.
+        // The sound output tells later changes on this thread, after this slice has run.
+        states.push_back({MonotonicNs(), notices::SoundProblem().empty()});
+        platform::SetSoundStatusHandler([&states](const std::string &problem) {
+            states.push_back({MonotonicNs(), problem.empty()});
+            notices::SetSoundProblem(problem);
+        });
         Title->Command1.Click();
         frmSettings->Soundtones.SetValue(1);
         frmSettings->Slider1.SetValue(static_cast<int>(slider));
@@ -102,6 +121,9 @@ int main(int argc, char *argv[])
     std::printf("# started %lld\n", static_cast<long long>(started));
     for (const Turn &turn : turns)
         std::printf("%lld %c\n", static_cast<long long>(turn.ns), turn.side);
+    for (const SoundState &state : states)
+        std::printf("# sound %lld %s\n", static_cast<long long>(state.ns),
+                    state.heard ? "heard" : "silent");
     std::printf("# passes %ld\n", static_cast<long>(passes));
     std::printf("# ended %lld\n", static_cast<long long>(ended));
     std::fflush(stdout);
