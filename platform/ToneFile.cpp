@@ -110,6 +110,19 @@ std::string Refusal(SNDFILE *file)
     return std::string("not a wave file the program can play (") + sf_strerror(file) + ")";
 }
 
+// The whole of a file the library has opened (or says why it could not).
+std::shared_ptr<const DecodedTone> ReadAndClose(SNDFILE *file, const SF_INFO &info,
+                                                std::string &problem)
+{
+    if (!file) {
+        problem = Refusal(nullptr);
+        return nullptr;
+    }
+    auto tone = ReadAll(file, info, problem);
+    sf_close(file);
+    return tone;
+}
+
 struct MemoryFile
 {
     const unsigned char *data;
@@ -187,14 +200,7 @@ std::shared_ptr<const DecodedTone> DecodeTone(const std::string &path, std::stri
         return nullptr;
     }
     SF_INFO info{};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) {
-        problem = Refusal(nullptr);
-        return nullptr;
-    }
-    auto tone = ReadAll(file, info, problem);
-    sf_close(file);
-    return tone;
+    return ReadAndClose(sf_open(path.c_str(), SFM_READ, &info), info, problem);
 }
 
 std::shared_ptr<const DecodedTone> DecodeToneBytes(const unsigned char *data, std::size_t size,
@@ -203,14 +209,7 @@ std::shared_ptr<const DecodedTone> DecodeToneBytes(const unsigned char *data, st
     MemoryFile memory{data, static_cast<sf_count_t>(size), 0};
     SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
     SF_INFO info{};
-    SNDFILE *file = sf_open_virtual(&io, SFM_READ, &info, &memory);
-    if (!file) {
-        problem = Refusal(nullptr);
-        return nullptr;
-    }
-    auto tone = ReadAll(file, info, problem);
-    sf_close(file);
-    return tone;
+    return ReadAndClose(sf_open_virtual(&io, SFM_READ, &info, &memory), info, problem);
 }
 
 std::shared_ptr<const DecodedTone> ToneCache::Get(const std::string &path, AudioResult &result)

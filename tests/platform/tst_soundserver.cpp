@@ -176,6 +176,16 @@ class TstSoundServer : public QObject
             server_.waitForFinished(2000);
         }
     }
+    static bool Reached(const platform::PulseAudioDevice &device)
+    {
+        const auto until = Clock::now() + 5s;
+        while (device.CurrentLink() != platform::PulseAudioDevice::Link::Ready) {
+            if (Clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
     // Sound at the monitor within the time, after a play.
     static bool Heard(Recorder &recorder, std::chrono::milliseconds within)
     {
@@ -225,8 +235,7 @@ private Q_SLOTS:
     {
         QVERIFY(StartServer());
         platform::PulseAudioDevice device;
-        QTRY_VERIFY_WITH_TIMEOUT(device.CurrentLink() == platform::PulseAudioDevice::Link::Ready,
-                                 5000);
+        QVERIFY(Reached(device));
         Recorder recorder("null.monitor");
         QVERIFY(recorder.Recording());
         const int left = device.AllocateVoice();
@@ -270,8 +279,7 @@ private Q_SLOTS:
     {
         QVERIFY(StartServer());
         platform::PulseAudioDevice device;
-        QTRY_VERIFY_WITH_TIMEOUT(device.CurrentLink() == platform::PulseAudioDevice::Link::Ready,
-                                 5000);
+        QVERIFY(Reached(device));
         Recorder recorder("null.monitor");
         const int voice = device.AllocateVoice();
         QVERIFY(device.Open(voice, longTone_.toStdString()).ok);
@@ -368,8 +376,7 @@ private Q_SLOTS:
     {
         QVERIFY(StartServer());
         platform::PulseAudioDevice device;
-        QTRY_VERIFY_WITH_TIMEOUT(device.CurrentLink() == platform::PulseAudioDevice::Link::Ready,
-                                 5000);
+        QVERIFY(Reached(device));
         const int voice = device.AllocateVoice();
         QVERIFY(device.Open(voice, left_.toStdString()).ok);
         device.Play(voice);
