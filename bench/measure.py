@@ -38,6 +38,7 @@ STIMULATION_CAPTION = "Alternating Bilateral Stimulation"
 SOUNDTONES_AT = (4080 // 15 + 8, 3840 // 15 + 16)
 MOTION_SPEEDS = (5, 65, 85)
 SETTLE_NS = 1_500_000_000  # the tone floor's start, left out
+TONE_TAIL_NS = 300_000_000  # a tone played this close to a program's end may be cut by it
 SOUND_THREAD = "tarrowin-sound"  # the sound server library's thread in the program
 
 
@@ -490,8 +491,12 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
         latencies.append((hit[0] - t_set) / 1e6)
         play_to_sink.append((hit[0] - t_play) / 1e6)
     in_window = [s for s, u in zip(sink, used) if window[0] <= s[0] <= window[1]]
-    exact = [s[2] for s, u in zip(sink, used) if u]
-    gaps = [s[3] for s, u in zip(sink, used) if u and not s[2]]
+    # Every tone played is checked, the first ones too, but not the last one or two: the
+    # bench ends the program right after its window, which silences a tone still sounding.
+    whole = [hit for (t_play, _), hit in zip(plays, matched)
+             if hit and t_play <= window[1] - TONE_TAIL_NS]
+    exact = [hit[2] for hit in whole]
+    gaps = [hit[3] for hit in whole if not hit[2]]
 
     # How long the window took over each motion tick, turns (with their tone) apart.
     handled = [(t, v) for kind, t, v in events if kind == "handled"]
