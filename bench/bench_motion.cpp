@@ -27,7 +27,8 @@
 //   play <t> <side>            a wave-audio control was told "Play" (1 left, 2 right), or
 //                              the preview control "Sound" (3)
 //   handled <t> <ns>           a tick of Timer1 was handed to the window at t and took ns
-//                              (its handler, with the events it let run, included)
+//                              (its handler, with the events it let run, included); in
+//                              preview mode, the Change Tone click and how long it took
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
 #include "app/Notices.h"
@@ -176,6 +177,7 @@ int main(int argc, char *argv[])
                 platform::CommonDialog::SetNextFileName(previewFile);
                 from = Clock::now();
                 frmSettings->Command2_Click();
+                events.push_back({'h', Ns(from), static_cast<int>((Clock::now() - from).count())});
             });
         });
     } else {

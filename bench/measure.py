@@ -657,14 +657,17 @@ def run_previews(args, tones, starts):
     load = Load()
     recorder = Recorder(args.build, args.work, "previews")
     plays = []
+    handler_ms = []  # how long each Change Tone click took, the preview's start included
     for i in range(starts):
         out = os.path.join(args.work, f"preview-{i}.txt")
         status = subprocess.run([os.path.join(args.build, "bench_motion"), "preview",
                                  tones[1].path, "1", out], cwd=args.build, timeout=60)
         if status.returncode != 0:
             raise RuntimeError(f"bench_motion preview failed ({status.returncode})")
-        sounds = [t for kind, t, v in read_events(out)[1] if kind == "play" and v == 3]
+        events = read_events(out)[1]
+        sounds = [t for kind, t, v in events if kind == "play" and v == 3]
         plays.append(sounds[0] if sounds else None)
+        handler_ms += [round(v / 1e6, 2) for kind, _, v in events if kind == "handled"]
     recording = recorder.finish()
     found = find_tones(recording, tones)
     latencies, exact = [], []
@@ -674,7 +677,7 @@ def run_previews(args, tones, starts):
         if hit:
             exact.append(hit[2])
     result = {"sound_to_sink_ms": latencies, "not_sample_exact": sum(1 for e in exact if not e),
-              "load": load.done()}
+              "change_tone_click_ms": handler_ms, "load": load.done()}
     print(f"  previews: {latencies}", flush=True)
     return result
 
