@@ -7,8 +7,13 @@ Each figure is set against a floor measured in the same run on the same machine:
            and 85, against a bare precise timer at the same intervals;
   tones    from the motion tick that turned to the tone's first sample at the null sink
            (recorded from its monitor and placed on CLOCK_MONOTONIC), against a bare client
-           of the same audio device playing the same files; every tone compared with its
-           file sample for sample;
+           of the program's own sound-server device playing the same files, with the same
+           client on SDL2_mixer as the old design's line; every tone compared with its file
+           sample for sample; the same again while busy loops keep every core full;
+  first    the first tone after Continue, and the preview tone of Change Tone, over fresh
+           starts of the program;
+  restart  the sound server killed and started again during a stimulation: from its
+           answering again to the first tone at the sink;
   cpu      CPU time and context switches of the real program during a 60 s stimulation at
            speed 65 with tones on, against the same process sitting on its title window;
   start-up from exec to the title window exposed on the X server, against an empty window;
