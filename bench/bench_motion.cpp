@@ -3,13 +3,20 @@
 // bench/measure.py can work out how even the motion is and how late each tone sounds.
 //
 //   bench_motion program SPEED SECONDS OUT    the program's own windows and timers
+//   bench_motion first SPEED SECONDS OUT      the same, the window from Continue on (the
+//                                             first tones of a fresh start)
+//   bench_motion preview FILE SECONDS OUT     the settings window's Change Tone with FILE
+//                                             chosen in its file dialog: the preview tone
 //   bench_motion floor INTERVAL_MS SECONDS OUT a bare precise timer at that interval
 //
 // Program: the title window's Continue, then on the settings window Sound Tones ticked and
 // the slider set (speeds 30 to 86 in steps of 7) and Continue; a speed of the digit keys
 // (5 to 85 in steps of 10) that the slider cannot give is then keyed on the stimulation
 // window. The measured window is SECONDS long and begins two seconds after Continue, once the
-// run has settled; the events before it are written too (the first tones of a run). Nothing
+// run has settled; the events before it are written too (the first tones of a run). In
+// first mode the window begins at Continue. Preview: the title window's Continue, then, 0.3 s
+// after the settings window is shown, its Change Tone with FILE queued as the dialog's answer;
+// the window begins just before the click. Nothing
 // of the windows' handling is replaced: the records come from the timers' tick observer and
 // from the trace of the wave-audio controls.
 //
@@ -17,14 +24,17 @@
 //   motion <t> <interval ms>   a tick of Timer1 (or of the floor's timer) began; the
 //                              interval it was given for the time since the previous tick
 //   pending <t> <request>      a tick of Timer2 began with a tone waiting (Var::ToneRequest)
-//   play <t> <side>            a wave-audio control was told "Play" (1 left, 2 right)
+//   play <t> <side>            a wave-audio control was told "Play" (1 left, 2 right), or
+//                              the preview control "Sound" (3)
 //   handled <t> <ns>           a tick of Timer1 was handed to the window at t and took ns
-//                              (its handler, with the events it let run, included)
+//                              (its handler, with the events it let run, included); in
+//                              preview mode, the Change Tone click and how long it took
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
 #include "app/Notices.h"
 #include "app/Title.h"
 #include "app/Var.h"
+#include "platform/CommonDialog.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"
@@ -92,6 +102,8 @@ public:
 int Usage()
 {
     std::fprintf(stderr, "usage: bench_motion program SPEED SECONDS OUT\n"
+                         "       bench_motion first SPEED SECONDS OUT\n"
+                         "       bench_motion preview FILE SECONDS OUT\n"
                          "       bench_motion floor INTERVAL_MS SECONDS OUT\n");
     return 1;
 }
@@ -123,16 +135,19 @@ int main(int argc, char *argv[])
     const std::string mode = argv[1];
     int value = 0;
     int seconds = 0;
-    if ((mode != "program" && mode != "floor") || !ParseInt(argv[2], 1, 1000, value) ||
-        !ParseInt(argv[3], 1, 600, seconds))
+    const bool preview = mode == "preview";
+    if ((mode != "program" && mode != "first" && mode != "floor" && !preview) ||
+        (!preview && !ParseInt(argv[2], 1, 1000, value)) || !ParseInt(argv[3], 1, 600, seconds))
         return Usage();
+    const std::string previewFile = preview ? argv[2] : "";
     const std::string outPath = argv[4];
 
     TimingApplication application(argc, argv);
     std::vector<Event> events;
     events.reserve(1 << 20);
     application.events = &events;
-    const auto settle = std::chrono::seconds(2);
+    const auto settle =
+        mode == "program" || mode == "floor" ? std::chrono::seconds(2) : std::chrono::seconds(0);
     const auto keep = std::chrono::seconds(seconds);
     Clock::time_point from{};
     int problems = 0;
@@ -146,6 +161,25 @@ int main(int argc, char *argv[])
         });
         floorTimer.start(value);
         from = Clock::now() + settle;
+    } else if (preview) {
+        platform::SetMessageHook([&](const std::string &, const std::string &text) {
+            std::fprintf(stderr, "bench_motion: the program said: %s\n", text.c_str());
+            ++problems;
+        });
+        platform::WaveAudio::SetTraceHook([&](const std::string &line) {
+            if (line == "MMC3.Command=Sound")
+                events.push_back({'y', Ns(Clock::now()), 3});
+        });
+        StartProgram();
+        QTimer::singleShot(300, &application, [&] {
+            Title->Command1.Click();
+            QTimer::singleShot(300, &application, [&] {
+                platform::CommonDialog::SetNextFileName(previewFile);
+                from = Clock::now();
+                frmSettings->Command2_Click();
+                events.push_back({'h', Ns(from), static_cast<int>((Clock::now() - from).count())});
+            });
+        });
     } else {
         const int speed = value;
         const bool bySlider = speed >= 30 && speed <= 86 && (speed - 23) % 7 == 0;
@@ -204,10 +238,15 @@ int main(int argc, char *argv[])
         floorTimer.stop();
         problems += static_cast<int>(notices::Told().size()); // already on standard error
         written = Write(outPath, mode + " " + std::to_string(value), events, Ns(from), Ns(to));
-        if (FrmEMDR2 *window = frmEMDR2.Peek(); window && window->IsLoaded())
+        if (FrmEMDR2 *window = frmEMDR2.Peek(); window && window->IsLoaded()) {
             platform::Unload(*window); // unloads every window; the event loop then ends
-        else
+        } else {
+            // The settings window of a preview, and the title window it hid, go before the
+            // toolkit does.
+            for (platform::Form *form : platform::Forms())
+                platform::Unload(*form);
             QCoreApplication::exit(0);
+        }
     });
     finish.start(1000);
 

@@ -7,8 +7,13 @@ Each figure is set against a floor measured in the same run on the same machine:
            and 85, against a bare precise timer at the same intervals;
   tones    from the motion tick that turned to the tone's first sample at the null sink
            (recorded from its monitor and placed on CLOCK_MONOTONIC), against a bare client
-           of the same audio device playing the same files; every tone compared with its
-           file sample for sample;
+           of the program's own sound-server device playing the same files, with the same
+           client on SDL2_mixer as the old design's line; every tone compared with its file
+           sample for sample; the same again while busy loops keep every core full;
+  first    the first tone after Continue, and the preview tone of Change Tone, over fresh
+           starts of the program;
+  restart  the sound server killed and started again during a stimulation: from its
+           answering again to the first tone at the sink;
   cpu      CPU time and context switches of the real program during a 60 s stimulation at
            speed 65 with tones on, against the same process sitting on its title window;
   start-up from exec to the title window exposed on the X server, against an empty window;
@@ -38,6 +43,8 @@ STIMULATION_CAPTION = "Alternating Bilateral Stimulation"
 SOUNDTONES_AT = (4080 // 15 + 8, 3840 // 15 + 16)
 MOTION_SPEEDS = (5, 65, 85)
 SETTLE_NS = 1_500_000_000  # the tone floor's start, left out
+TONE_TAIL_NS = 300_000_000  # a tone played this close to a program's end may be cut by it
+SOUND_THREAD = "tarrowin-sound"  # the sound server library's thread in the program
 
 
 def interval_of(speed):
@@ -192,7 +199,7 @@ class Recorder:
     """parec reading the null sink's monitor into bench_sink_recorder, which stamps each
     read on CLOCK_MONOTONIC."""
 
-    def __init__(self, build, work, name):
+    def __init__(self, build, work, name, settle=0.5):
         self.raw = os.path.join(work, name + ".raw")
         self.stamps = os.path.join(work, name + ".stamps")
         self.parec = subprocess.Popen(
@@ -202,28 +209,56 @@ class Recorder:
             [os.path.join(build, "bench_sink_recorder"), self.raw, self.stamps],
             stdin=self.parec.stdout)
         self.parec.stdout.close()
-        time.sleep(0.5)  # the stream is running before anything sounds
+        time.sleep(settle)  # the stream is running before anything sounds
 
     def finish(self):
         time.sleep(0.3)  # the last tone has reached the monitor
+        latency_ns = sink_latency_ns()
         stop(self.parec)
         if self.keeper.wait(10) != 0:
             raise RuntimeError("the sink recorder failed")
-        return Recording(self.raw, self.stamps)
+        return Recording(self.raw, self.stamps, latency_ns)
+
+    def finish_after_server_loss(self):
+        """The server went away: the recorder ends by itself; what it kept is not used."""
+        try:
+            self.parec.wait(10)
+        except subprocess.TimeoutExpired:
+            stop(self.parec)
+        self.keeper.wait(10)
+
+
+def sink_latency_ns():
+    """The null sink's configured latency: how far ahead of its clock it renders (the
+    smallest latency any of its clients asks for; the recorder asks for 5 ms)."""
+    out = subprocess.run(["pactl", "list", "sinks"], capture_output=True, text=True,
+                         timeout=10).stdout
+    for block in out.split("Sink #")[1:]:
+        if "Name: null\n" in block:
+            m = re.search(r"Latency: \d+ usec, configured (\d+) usec", block)
+            if m:
+                return int(m.group(1)) * 1000
+    raise RuntimeError("the null sink's latency is not shown")
 
 
 class Recording:
-    """The recorded samples and a mapping of each frame to CLOCK_MONOTONIC.
+    """The recorded samples and a mapping of each frame to CLOCK_MONOTONIC: the moment the
+    null sink plays it, on its own clock.
 
     A read returns the frames that reached the monitor up to that moment, late by however
     long the recorder waited to be scheduled. For each read, read time minus frames so far
     divided by the rate is the sink's clock offset plus that wait; the smallest value within
     half a second either side is taken as the offset there, which drops the waits and follows
-    the slow drift of the null sink's clock against CLOCK_MONOTONIC."""
+    the slow drift of the null sink's clock against CLOCK_MONOTONIC. The sink hands its
+    samples to the monitor when it renders them, its configured latency ahead of playing
+    them; so the reads that came soonest are that far ahead of the sink's clock, and the
+    latency is added back. (Without it a tone would be placed up to a sink block, here about
+    5 ms, before it was even written.)"""
 
     WINDOW_NS = 500_000_000
 
-    def __init__(self, raw, stamps):
+    def __init__(self, raw, stamps, latency_ns):
+        self.latency_ns = latency_ns
         with open(raw, "rb") as f:
             self.data = f.read()
         self.reads = []
@@ -260,7 +295,7 @@ class Recording:
         """CLOCK_MONOTONIC ns at which the frame reached the sink."""
         import bisect
         i = min(bisect.bisect_left(self.read_frames, frame + 1), len(self.reads) - 1)
-        return frame * 1e9 / RATE + self.offset[i]
+        return frame * 1e9 / RATE + self.offset[i] + self.latency_ns
 
     def frames(self):
         return len(self.data) // FRAME
@@ -420,10 +455,10 @@ def run_motion_floor(args, interval, seconds, tag):
     return result
 
 
-def run_motion_program(args, speed, seconds, tones):
-    out = os.path.join(args.work, f"motion-{speed}.txt")
+def run_motion_program(args, speed, seconds, tones, tag="motion"):
+    out = os.path.join(args.work, f"{tag}-{speed}.txt")
     load = Load()
-    recorder = Recorder(args.build, args.work, f"motion-{speed}")
+    recorder = Recorder(args.build, args.work, f"{tag}-{speed}")
     status = subprocess.run([os.path.join(args.build, "bench_motion"), "program", str(speed),
                              str(seconds), out], cwd=args.build, timeout=seconds + 60)
     recording = recorder.finish()
@@ -461,8 +496,12 @@ def run_motion_program(args, speed, seconds, tones):
         latencies.append((hit[0] - t_set) / 1e6)
         play_to_sink.append((hit[0] - t_play) / 1e6)
     in_window = [s for s, u in zip(sink, used) if window[0] <= s[0] <= window[1]]
-    exact = [s[2] for s, u in zip(sink, used) if u]
-    gaps = [s[3] for s, u in zip(sink, used) if u and not s[2]]
+    # Every tone played is checked, the first ones too, but not the last one or two: the
+    # bench ends the program right after its window, which silences a tone still sounding.
+    whole = [hit for (t_play, _), hit in zip(plays, matched)
+             if hit and t_play <= window[1] - TONE_TAIL_NS]
+    exact = [hit[2] for hit in whole]
+    gaps = [hit[3] for hit in whole if not hit[2]]
 
     # How long the window took over each motion tick, turns (with their tone) apart.
     handled = [(t, v) for kind, t, v in events if kind == "handled"]
@@ -497,19 +536,23 @@ def run_motion_program(args, speed, seconds, tones):
     tone["_gaps"] = tone["not_exact_by_underrun"]
     tone["_exact_checked"] = len(exact)
     result = {"speed": speed, "motion": motion, "tones": tone, "load": load.done()}
-    print(f"  speed {speed}: motion p99 {motion['p99']:.3f} ms over {motion['n']} ticks; "
+    print(f"  {tag} speed {speed}: motion p99 {motion['p99']:.3f} ms over {motion['n']} ticks; "
           f"{len(latencies)} tones, onset median "
           f"{statistics.median(latencies) if latencies else float('nan'):.2f} ms", flush=True)
     return result
 
 
-def run_tone_floor(args, tones, count, interval):
+def run_tone_floor(args, tones, count, interval, server, tag):
+    """A bare client sounding the two tones alternately: with server, the program's own
+    client of the sound server (the floor of the design the program uses); without, the
+    SDL2_mixer device through the sound server (the old design's line)."""
     load = Load()
-    recorder = Recorder(args.build, args.work, "tone-floor")
+    recorder = Recorder(args.build, args.work, tag)
     # Its CPU and wake-ups too: a bare client of the same audio device, sounding tones at a
     # steady pace, is the floor for what the audio output costs.
     probe = subprocess.Popen([os.path.join(args.build, "bench_tone_floor"), tones[1].path,
-                              str(count), str(interval), "--right", tones[2].path],
+                              str(count), str(interval), "--right", tones[2].path] +
+                             (["--server"] if server else []),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     time.sleep(SETTLE_NS / 1e9)
     a = CpuSample(probe.pid)
@@ -542,8 +585,186 @@ def run_tone_floor(args, tones, count, interval):
                                                for (t, _), h in zip(plays, matched)
                                                if t < settled],
                    "cpu": cpu_between(a, b), "load": load.done()})
-    print(f"  tone floor: {len(latencies)} tones, play-to-sink median "
-          f"{result['median']:.2f} ms", flush=True)
+    print(f"  {tag}: {len(latencies)} tones, play-to-sink median {result['median']:.2f} ms, "
+          f"p99 {result['p99']:.2f} ms, {result['not_sample_exact']} not sample-exact",
+          flush=True)
+    return result
+
+
+# Busy loops, fresh starts, the server restarted ----------------------------------------
+
+
+class BusyLoops:
+    """Shell loops that keep every core busy, started and ended by their process ids."""
+
+    def __init__(self, count):
+        self.loops = [subprocess.Popen(["sh", "-c", "while :; do :; done"])
+                      for _ in range(count)]
+        time.sleep(0.5)
+
+    def stop(self):
+        for loop in self.loops:
+            loop.kill()
+            loop.wait()
+
+
+def first_hit(play, side, next_same_side, recording, found):
+    """The sink time of the tone of one play, or None when none came before the next play of
+    the same side (a later tone would be that play's)."""
+    matched, _, _ = match_tones([(play, side)], recording, found)
+    hit = matched[0]
+    if hit is None or (next_same_side is not None and hit[0] >= next_same_side):
+        return None
+    return hit
+
+
+def run_first_tones(args, tones, starts, speed):
+    """The first tone of each of `starts` fresh starts of the program: from the motion tick
+    that turned to the tone at the sink, as for every other tone."""
+    load = Load()
+    recorder = Recorder(args.build, args.work, "first-tones")
+    runs = []
+    for i in range(starts):
+        out = os.path.join(args.work, f"first-{i}.txt")
+        status = subprocess.run([os.path.join(args.build, "bench_motion"), "first", str(speed),
+                                 "1", out], cwd=args.build, timeout=60)
+        if status.returncode != 0:
+            raise RuntimeError(f"bench_motion first {speed} failed ({status.returncode})")
+        runs.append(read_events(out)[1])
+    recording = recorder.finish()
+    found = find_tones(recording, tones)
+    onsets, play_to_sink, exact = [], [], []
+    for events in runs:
+        plays = [(t, v) for kind, t, v in events if kind == "play"]
+        ticks = [t for kind, t, _ in events if kind == "motion"]
+        if not plays:
+            onsets.append(None)
+            continue
+        t_play, side = plays[0]
+        later = [t for t, v in plays[1:] if v == side]
+        hit = first_hit(t_play, side, later[0] if later else None, recording, found)
+        import bisect
+        k = bisect.bisect_right(ticks, t_play) - 1
+        t_set = ticks[k] if k >= 0 else t_play
+        onsets.append(round((hit[0] - t_set) / 1e6, 2) if hit else None)
+        play_to_sink.append(round((hit[0] - t_play) / 1e6, 2) if hit else None)
+        if hit:
+            exact.append(hit[2])
+    result = {"speed": speed, "onset_ms": onsets, "play_to_sink_ms": play_to_sink,
+              "not_sample_exact": sum(1 for e in exact if not e), "load": load.done()}
+    print(f"  first tones: {onsets}", flush=True)
+    return result
+
+
+def run_previews(args, tones, starts):
+    """The preview tone of Change Tone on the settings window, on each of `starts` fresh
+    starts: from the "Sound" given to the preview control to the tone at the sink."""
+    load = Load()
+    recorder = Recorder(args.build, args.work, "previews")
+    plays = []
+    handler_ms = []  # how long each Change Tone click took, the preview's start included
+    for i in range(starts):
+        out = os.path.join(args.work, f"preview-{i}.txt")
+        status = subprocess.run([os.path.join(args.build, "bench_motion"), "preview",
+                                 tones[1].path, "1", out], cwd=args.build, timeout=60)
+        if status.returncode != 0:
+            raise RuntimeError(f"bench_motion preview failed ({status.returncode})")
+        events = read_events(out)[1]
+        sounds = [t for kind, t, v in events if kind == "play" and v == 3]
+        plays.append(sounds[0] if sounds else None)
+        handler_ms += [round(v / 1e6, 2) for kind, _, v in events if kind == "handled"]
+    recording = recorder.finish()
+    found = find_tones(recording, tones)
+    latencies, exact = [], []
+    for t in plays:
+        hit = first_hit(t, 1, None, recording, found) if t is not None else None
+        latencies.append(round((hit[0] - t) / 1e6, 2) if hit else None)
+        if hit:
+            exact.append(hit[2])
+    result = {"sound_to_sink_ms": latencies, "not_sample_exact": sum(1 for e in exact if not e),
+              "change_tone_click_ms": handler_ms, "load": load.done()}
+    print(f"  previews: {latencies}", flush=True)
+    return result
+
+
+def pactl_answers():
+    return subprocess.run(["pactl", "info"], capture_output=True, timeout=5).returncode == 0
+
+
+def run_restart(args, tones, speed=65, seconds=14, kill_after=5.0, down=2.0):
+    """The sound server killed by its process id during a stimulation and started again with
+    the same command; from the moment `pactl info` answers again to the first tone at the
+    sink. The recorder is a client of the server too: it is started again the moment the
+    server answers, and how soon its first samples arrive is the floor."""
+    pid_file = os.path.join(os.environ["XDG_RUNTIME_DIR"], "pulse", "pid")
+    out = os.path.join(args.work, "restart.txt")
+    load = Load()
+    before = Recorder(args.build, args.work, "restart-before")
+    program = subprocess.Popen([os.path.join(args.build, "bench_motion"), "program", str(speed),
+                                str(seconds), out], cwd=args.build, stderr=subprocess.PIPE,
+                               text=True)
+    time.sleep(kill_after)
+    with open(pid_file) as f:
+        pulse_pid = int(f.read().split()[0])
+    killed = time.monotonic_ns()
+    os.kill(pulse_pid, signal.SIGTERM)
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        try:
+            os.kill(pulse_pid, 0)
+        except ProcessLookupError:
+            break
+        time.sleep(0.01)
+    else:
+        os.kill(pulse_pid, signal.SIGKILL)
+    before.finish_after_server_loss()
+    time.sleep(down)
+    subprocess.run([args.start_pulse], check=True, timeout=30)
+    deadline = time.monotonic() + 10
+    while not pactl_answers():
+        if time.monotonic() > deadline:
+            raise RuntimeError("the restarted sound server does not answer")
+        time.sleep(0.005)
+    answered = time.monotonic_ns()
+    subprocess.run(["pactl", "set-default-sink", "null"], check=True, timeout=5)
+    after = Recorder(args.build, args.work, "restart-after", settle=0)
+    try:
+        _, stderr = program.communicate(timeout=seconds + 60)
+    finally:
+        stop(program)
+    recording = after.finish()
+    # The program tells that tones cannot be heard (exit status 2: it told of a problem).
+    if program.returncode not in (0, 2):
+        raise RuntimeError(f"bench_motion program {speed} failed ({program.returncode})")
+    window, events = read_events(out)
+    plays = [(t, v) for kind, t, v in events if kind == "play" and t >= answered]
+    found = find_tones(recording, tones)
+    sink = sorted((recording.time_of(start), side, exact) for start, side, exact, _ in found)
+    heard = [s for s in sink if s[0] >= answered]
+    first = heard[0] if heard else None
+    recorder_first = recording.reads[0][0] if recording.reads else None
+    matched, _, used = match_tones(plays, recording, found)
+    after_first = [(p, h) for p, h in zip(plays, matched) if first and p[0] >= first[0] - 200e6]
+    sides = [s[1] for s in heard]
+    result = {
+        "server_killed_ns": killed, "server_answered_ns": answered,
+        "down_s": round((answered - killed) / 1e9, 2),
+        "back_s": round((first[0] - answered) / 1e9, 3) if first else None,
+        "recorder_first_read_s": round((recorder_first - answered) / 1e9, 3)
+        if recorder_first else None,
+        "plays_after_answer": len(plays),
+        "tones_after_answer": len(heard),
+        "left_right": [sides.count(1), sides.count(2)],
+        "alternating": all(a != b for a, b in zip(sides, sides[1:])),
+        "plays_after_first_tone_missing": sum(1 for _, h in after_first if h is None),
+        "not_sample_exact_after": sum(1 for s in heard if not s[2]),
+        "told": [line for line in stderr.splitlines() if "said" in line or line.strip()][:5],
+        "load": load.done(),
+    }
+    print(f"  restart: server answered {result['down_s']} s after the kill; first tone "
+          f"{result['back_s']} s after it answered (recorder's first samples "
+          f"{result['recorder_first_read_s']} s); {len(heard)} tones after, "
+          f"left/right {result['left_right']}", flush=True)
     return result
 
 
@@ -626,6 +847,7 @@ def run_cpu(args, tones, seconds, title_seconds):
     found = find_tones(recording, tones)
     in_window = [t for t in found if started <= recording.time_of(t[0]) <= ended]
     run["tones_in_window"] = len(in_window)
+    run["tones_per_s"] = len(in_window) / ((ended - started) / 1e9)
     run["not_sample_exact"] = sum(1 for t in in_window if not t[2])
     run["not_exact_by_underrun"] = sum(1 for t in in_window if not t[2] and t[3] is not None)
     print(f"  cpu: stimulation {run['cpu_pct_of_one_core']:.2f} % of a core, "
@@ -689,45 +911,104 @@ def table(report):
                          f"{fmt(f['median'])}/{fmt(f['p99'])}/{fmt(f['max'])}",
                          f"p99 x{fmt(ratio(m['p99'], f['p99']))}",
                          "p99 <= floor p99 + 0.5", yes(m["p99"] <= f["p99"] + 0.5)))
+    onset_p99 = report.get("tones", {}).get("p99")
     if report.get("tones") and report.get("tone_floor"):
         t = report["tones"]
         f = report["tone_floor"]
-        rows.append(("Tone onset ms med/p99/max (tones)",
+        rows.append(("Tone onset after the turn ms med/p99/max (tones)",
                      f"{fmt(t['median'])}/{fmt(t['p99'])}/{fmt(t['max'])} ({t['n']})",
-                     f"{fmt(f['median'])}/{fmt(f['p99'])}/{fmt(f['max'])} ({f['n']})",
-                     f"med {t['median'] - f['median']:+.2f}, p99 x{fmt(ratio(t['p99'], f['p99']))}",
-                     "med <= 10, p99 <= 20", yes(t["median"] <= 10 and t["p99"] <= 20)))
+                     f"server client {fmt(f['median'])}/{fmt(f['p99'])}/{fmt(f['max'])} "
+                     f"({f['n']})",
+                     f"med {t['median'] - f['median']:+.2f}, p99 {t['p99'] - f['p99']:+.2f}",
+                     "med <= 5, p99 <= 10", yes(t["median"] <= 5 and t["p99"] <= 10)))
         rows.append(("Tones not sample-exact / checked [by underruns]",
-                     f"{t['not_sample_exact']}/{t['checked']} [{t['not_exact_by_underrun']}]",
-                     f"{f['not_sample_exact']}/{f['n']} [{f['not_exact_by_underrun']}]",
-                     f"{t['missing']} missing", "0",
-                     yes(t["not_sample_exact"] == 0 and t["missing"] == 0)))
-    if report.get("runs") and report.get("tone_floor"):
-        first = [v for run in report["runs"].values()
-                 for v in run["tones"]["first_tones_play_to_sink_ms"]]
-        ffirst = report["tone_floor"]["first_tones_left_out_ms"]
+                     f"{t['not_sample_exact']}/{t['checked']} [{t['not_exact_by_underrun']}], "
+                     f"{t['missing']} missing",
+                     f"server client {f['not_sample_exact']}/{f['n']} "
+                     f"[{f['not_exact_by_underrun']}], {f['missing_at_sink']} missing", "",
+                     "0, 0 missing", yes(t["not_sample_exact"] == 0 and t["missing"] == 0)))
+    if report.get("tone_floor_sdl"):
+        o = report["tone_floor_sdl"]
+        rows.append(("Old design's line: SDL2_mixer client, onset / not exact",
+                     "-", f"{fmt(o['median'])}/{fmt(o['p99'])}/{fmt(o['max'])} ({o['n']}); "
+                     f"{o['not_sample_exact']}/{o['n']} [{o['not_exact_by_underrun']}], "
+                     f"{o['missing_at_sink']} missing", "", "", ""))
+    if report.get("under_load") and report.get("load_floor"):
+        u = report["under_load"]
+        f = report["load_floor"]
+        rows.append((f"Under load ({u['busy_loops']} busy loops): onset med/p99, not exact",
+                     f"{fmt(u['median'])}/{fmt(u['p99'])} ({u['n']}); "
+                     f"{u['not_sample_exact']}/{u['checked']}, {u['missing']} missing",
+                     f"server client {fmt(f['median'])}/{fmt(f['p99'])} ({f['n']}); "
+                     f"{f['not_sample_exact']}/{f['n']}, {f['missing_at_sink']} missing",
+                     f"med {u['median'] - f['median']:+.2f}", "0 not exact, 0 missing",
+                     yes(u["not_sample_exact"] == 0 and u["missing"] == 0)))
 
-        def early(values):
-            lost = sum(1 for v in values if v is None)
-            late = sum(1 for v in values if v is not None and v > 25)
-            return f"{lost} lost, {late} late of {len(values)}"
-        rows.append(("First tones, < 2 s after Continue (not above)", early(first),
-                     f"first 1.5 s: {early(ffirst)}", "late: > 25 ms", "", ""))
+    def early(values):
+        lost = sum(1 for v in values if v is None)
+        late = sum(1 for v in values if v is not None and onset_p99 is not None and
+                   v > onset_p99)
+        heard = [v for v in values if v is not None]
+        worst = f", max {max(heard):.1f} ms" if heard else ""
+        return f"{lost} lost, {late} late of {len(values)}{worst}", lost == 0 and late == 0
+
+    floor_first = [v for key in ("tone_floor", "load_floor") if report.get(key)
+                   for v in report[key]["first_tones_left_out_ms"][:1]]
+    floor_text = "server client's first: " + ", ".join(
+        "lost" if v is None else f"{v:.1f}" for v in floor_first) + " ms" if floor_first else ""
+    if report.get("first_tones") and onset_p99 is not None:
+        text, ok = early(report["first_tones"]["onset_ms"])
+        rows.append((f"First tone after Continue (fresh starts, speed "
+                     f"{report['first_tones']['speed']})", text, floor_text,
+                     f"late: > onset p99 {onset_p99:.1f}", "0 lost, 0 late", yes(ok)))
+    if report.get("previews") and onset_p99 is not None:
+        text, ok = early(report["previews"]["sound_to_sink_ms"])
+        rows.append(("First preview tone (fresh starts, Change Tone)", text, floor_text,
+                     f"late: > onset p99 {onset_p99:.1f}", "0 lost, 0 late", yes(ok)))
     if report.get("cpu"):
         c = report["cpu"]
         cf = report["cpu_floor"]
         audio = report.get("tone_floor", {}).get("cpu")
-        audio_text = f", bare audio client {fmt(audio['cpu_pct_of_one_core'])}" if audio else ""
+        old = report.get("tone_floor_sdl", {}).get("cpu")
+        audio_text = f", server client {fmt(audio['cpu_pct_of_one_core'])}" if audio else ""
+        audio_text += f", SDL2_mixer client {fmt(old['cpu_pct_of_one_core'])}" if old else ""
         rows.append(("CPU % of one core (60 s, speed 65, tones)",
                      fmt(c["cpu_pct_of_one_core"]),
                      f"title {fmt(cf['cpu_pct_of_one_core'])}{audio_text}",
                      f"{c['cpu_pct_of_one_core'] - cf['cpu_pct_of_one_core']:+.2f} points",
                      "<= 1", yes(c["cpu_pct_of_one_core"] <= 1.0)))
-        audio_text = f", bare audio client {fmt(audio['context_switches_per_s'], 0)}" if audio else ""
+        audio_text = f", server client {fmt(audio['context_switches_per_s'], 0)}" if audio else ""
+        audio_text += (f", SDL2_mixer client {fmt(old['context_switches_per_s'], 0)}"
+                       if old else "")
         rows.append(("Wake-ups / s (context switches, all threads)",
                      fmt(c["context_switches_per_s"], 0),
                      f"title {fmt(cf['context_switches_per_s'], 0)}{audio_text}",
                      f"{c['context_switches_per_s'] - cf['context_switches_per_s']:+.0f}", "", ""))
+        def switches(threads):
+            entry = threads.get(SOUND_THREAD)
+            return entry["wakeups_per_s"] + entry["involuntary_per_s"] if entry else None
+        sound = switches(c["threads"])
+        idle = switches(cf["threads"])
+        per_tone = (sound / c["tones_per_s"] if sound is not None and c.get("tones_per_s")
+                    else None)
+        rows.append(("Wake-ups / s by thread (sound thread per tone)",
+                     ", ".join(f"{name} {v['wakeups_per_s'] + v['involuntary_per_s']:.0f}"
+                               for name, v in list(c["threads"].items())[:4]) +
+                     f" ({fmt(per_tone, 1)} / tone)",
+                     f"title: sound thread {fmt(idle, 1)}", "",
+                     "sound: few / tone, 0 idle",
+                     yes(per_tone is not None and per_tone <= 5 and idle is not None and
+                         idle < 0.5)))
+    if report.get("restart"):
+        r = report["restart"]
+        back = r["back_s"]
+        rows.append(("Sound back after the server restarts s (from `pactl info`)",
+                     f"{fmt(back, 2)}; after: L {r['left_right'][0]} R {r['left_right'][1]}"
+                     f"{', alternating' if r['alternating'] else ', NOT alternating'}, "
+                     f"{r['plays_after_first_tone_missing']} missing",
+                     f"recorder's first samples {fmt(r['recorder_first_read_s'], 2)}",
+                     "", "<= 2", yes(back is not None and back <= 2 and r["alternating"] and
+                                     r["plays_after_first_tone_missing"] == 0)))
     if report.get("startup"):
         s = report["startup"]
         rows.append((f"Start-up to title exposed ms (median of {len(s['program']['runs_ms'])})",
@@ -766,9 +1047,10 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--results", required=True)
-    parser.add_argument("--pulse-pid", type=int)
+    parser.add_argument("--start-pulse", help="the script that started the sound server; "
+                        "without it the server is not restarted")
     parser.add_argument("--quick", action="store_true", help="short runs, rough figures")
-    parser.add_argument("--only", default="startup,tones,motion,cpu",
+    parser.add_argument("--only", default="startup,tones,motion,cpu,load,first,preview,restart",
                         help="comma-separated parts to run (default: all)")
     args = parser.parse_args()
     parts = set(args.only.split(","))
@@ -790,9 +1072,13 @@ def main():
         print("Start-up", flush=True)
         report["startup"] = run_startup(args, startup_runs)
 
+    floor_tones = 28 if args.quick else 88
     if "tones" in parts:
-        print("Tone floor", flush=True)
-        report["tone_floor"] = run_tone_floor(args, tones, 28 if args.quick else 88, 200)
+        print("Tone floors", flush=True)
+        report["tone_floor"] = run_tone_floor(args, tones, floor_tones, 200, True,
+                                              "tone-floor-server")
+        report["tone_floor_sdl"] = run_tone_floor(args, tones, floor_tones, 200, False,
+                                                  "tone-floor-sdl")
 
     all_latencies = []
     not_exact = checked = missing = gaps = 0
@@ -819,6 +1105,36 @@ def main():
         not_exact += report["cpu"]["not_sample_exact"]
         gaps += report["cpu"]["not_exact_by_underrun"]
         checked += report["cpu"]["tones_in_window"]
+
+    if "load" in parts:
+        print("Tones under load", flush=True)
+        loops = BusyLoops(os.cpu_count() or 2)
+        try:
+            report["load_floor"] = run_tone_floor(args, tones, floor_tones, 200, True,
+                                                  "load-floor-server")
+            run = run_motion_program(args, 65, motion_s, tones, tag="load")
+        finally:
+            loops.stop()
+        tone = run["tones"]
+        loaded = summary(tone.pop("_latencies"))
+        loaded.update({"not_sample_exact": tone.pop("_not_exact"),
+                       "not_exact_by_underrun": tone.pop("_gaps"),
+                       "checked": tone.pop("_exact_checked"),
+                       "missing": tone["missing_at_sink"], "busy_loops": len(loops.loops),
+                       "run": run})
+        report["under_load"] = loaded
+
+    if "first" in parts:
+        print("First tones after Continue, fresh starts", flush=True)
+        report["first_tones"] = run_first_tones(args, tones, 4 if args.quick else 16, 85)
+
+    if "preview" in parts:
+        print("First preview tones, fresh starts", flush=True)
+        report["previews"] = run_previews(args, tones, 4 if args.quick else 16)
+
+    if "restart" in parts and args.start_pulse:
+        print("Sound server restarted during a run", flush=True)
+        report["restart"] = run_restart(args, tones)
 
     if "motion" in parts:
         tones_summary = summary(all_latencies)

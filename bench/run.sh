@@ -2,7 +2,7 @@
 # Benchmarks of the program: builds it in Release mode into build-bench/, starts a private X
 # server, window manager and sound server, runs every measurement of bench/measure.py on
 # them, prints the table and writes bench/results/bench-<date>.json, then stops exactly what
-# it started. About seven minutes on a 2-core machine, the build not counted.
+# it started. About nine minutes on a 2-core machine, the build not counted.
 #
 #   bench/run.sh [--quick]      --quick: short runs, to try the bench itself (figures rough)
 set -euo pipefail
@@ -14,6 +14,7 @@ build_dir=$root/build-bench
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl1-mesa-dev libsdl2-mixer-dev libxcb1-dev
+    libpulse-dev libsndfile1-dev
     xvfb openbox xdotool wmctrl x11-utils pulseaudio pulseaudio-utils python3
 )
 missing=()
@@ -52,6 +53,10 @@ stop_pid() {
 
 cleanup() {
     stop_pid "$pulse_pid"
+    # The sound server the bench restarted, if it did.
+    if [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -f "$XDG_RUNTIME_DIR/pulse/pid" ]; then
+        stop_pid "$(cat "$XDG_RUNTIME_DIR/pulse/pid")"
+    fi
     stop_pid "$wm_pid"
     stop_pid "$xvfb_pid"
     rm -rf "$work"
@@ -98,11 +103,20 @@ openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 wait_for 10 wmctrl -m || { echo "the window manager did not start" >&2; exit 1; }
 
-# The sound server, with a null sink in the format of the program's output.
-pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \
-    --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le' \
-    --load='module-native-protocol-unix' --log-target=file:"$work/pulse.log" ||
-    { echo "the sound server did not start" >&2; exit 1; }
+# The sound server, with a null sink in the format of the program's output. Without rewinds:
+# when a stream starts, the server would otherwise rewrite the part of the sink's buffer that
+# the monitor has already handed to the recorder, and the recording would miss the first
+# milliseconds of the tone; so every tone is recorded whole, and the sample-for-sample check
+# stays honest (a tone then starts at the sink's next block). The bench restarts the server
+# during a run with this same script.
+cat >"$work/start-pulse.sh" <<END
+#!/bin/sh
+exec pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \\
+    --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le norewinds=1' \\
+    --load='module-native-protocol-unix' --log-target=file:"$work/pulse.log"
+END
+chmod +x "$work/start-pulse.sh"
+"$work/start-pulse.sh" || { echo "the sound server did not start" >&2; exit 1; }
 wait_for 10 pactl info || { echo "the sound server does not answer" >&2; exit 1; }
 pulse_pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
 pactl set-default-sink null
@@ -110,4 +124,4 @@ pactl set-default-sink null
 echo "== X server $DISPLAY (pid $xvfb_pid), openbox (pid $wm_pid), PulseAudio (pid $pulse_pid)"
 mkdir -p "$root/bench/results"
 python3 "$root/bench/measure.py" --build "$build_dir" --work "$work" \
-    --results "$root/bench/results" --pulse-pid "$pulse_pid" "$@"
+    --results "$root/bench/results" --start-pulse "$work/start-pulse.sh" "$@"

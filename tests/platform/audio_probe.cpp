@@ -2,12 +2,15 @@
 // way the stimulation window sounds its left and right tones, and prints when each play
 // call was made so that a recording of the output can be lined up against it.
 //
-//   audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS]
+//   audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS] [--server]
 //
-// Each tone: stop the other voice, close this one, open the file (served from the cache
-// after the first time), play. Output, one line a tone after a '#' header:
+// The device is SDL2_mixer (whatever output SDL finds, the sound server included), or with
+// --server the program's own client of the sound server, which is waited for (up to 5 s)
+// before the first tone. Each tone: stop the other voice, close this one, open the file (served
+// from the cache after the first time), play. Output, one line a tone after a '#' header:
 //   <index> <voice> <CLOCK_MONOTONIC ns just before the play call> <ns the play call took>
 // Exit status: 0 done, 1 bad arguments or a file that cannot be opened, 2 no sound output.
+#include "platform/PulseAudioDevice.h"
 #include "platform/SdlAudioDevice.h"
 
 #include <time.h>
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -47,7 +51,8 @@ bool ParseCount(const char *text, long minimum, long &value)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS]\n");
+    std::fprintf(stderr, "usage: audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS] "
+                         "[--server]\n");
     return 1;
 }
 
@@ -61,12 +66,15 @@ int main(int argc, char **argv)
     long count = 0;
     long intervalMs = 0;
     long tailMs = 300;
+    bool server = false;
     if (!ParseCount(argv[2], 1, count) || !ParseCount(argv[3], 1, intervalMs))
         return Usage();
     for (int i = 4; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--right" && i + 1 < argc) {
             files[1] = argv[++i];
+        } else if (option == "--server") {
+            server = true;
         } else if (option == "--tail" && i + 1 < argc) {
             if (!ParseCount(argv[++i], 0, tailMs))
                 return Usage();
@@ -75,12 +83,30 @@ int main(int argc, char **argv)
         }
     }
 
-    platform::SdlAudioDevice device;
+    std::unique_ptr<platform::AudioDevice> output;
+    platform::PulseAudioDevice *pulse = nullptr;
+    if (server) {
+        auto device = std::make_unique<platform::PulseAudioDevice>();
+        pulse = device.get();
+        output = std::move(device);
+    } else {
+        output = std::make_unique<platform::SdlAudioDevice>();
+    }
+    platform::AudioDevice &device = *output;
     const int voices[2] = {device.AllocateVoice(), device.AllocateVoice()};
     // Opening the output and decoding both files first keeps that cost out of the timings.
     if (const std::string problem = device.DeviceError(); !problem.empty()) {
         std::fprintf(stderr, "audio_probe: %s\n", problem.c_str());
         return 2;
+    }
+    if (pulse) {
+        const std::int64_t giveUp = NowNs() + 5'000'000'000;
+        while (pulse->CurrentLink() != platform::PulseAudioDevice::Link::Ready && NowNs() < giveUp)
+            SleepUntil(NowNs() + 5'000'000);
+        if (pulse->CurrentLink() != platform::PulseAudioDevice::Link::Ready) {
+            std::fprintf(stderr, "audio_probe: no sound server answers\n");
+            return 2;
+        }
     }
     for (int side = 0; side < 2; ++side) {
         const platform::AudioResult result = device.Open(voices[side], files[side]);
@@ -117,7 +143,11 @@ int main(int argc, char **argv)
 
     // Let the last tone finish and reach the server before the output is closed.
     const std::int64_t giveUp = NowNs() + 10'000'000'000;
-    while ((device.Sounding(voices[0]) || device.Sounding(voices[1])) && NowNs() < giveUp)
+    const auto sounding = [&](int voice) {
+        return pulse ? pulse->Sounding(voice)
+                     : static_cast<platform::SdlAudioDevice &>(device).Sounding(voice);
+    };
+    while ((sounding(voices[0]) || sounding(voices[1])) && NowNs() < giveUp)
         SleepUntil(NowNs() + 5'000'000);
     SleepUntil(NowNs() + tailMs * 1'000'000);
     return 0;
