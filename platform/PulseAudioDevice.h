@@ -89,6 +89,9 @@ private:
         bool streamReady = false;
         bool playPending = false; // "Play" came before the stream was ready
         bool uncorked = false;
+        bool holdsData = false; // written to since the stream was last emptied
+        // Below this much queued the server waits before it plays (it says at the start).
+        std::size_t prebufBytes = static_cast<std::size_t>(-1);
     };
 
     // All of these run with the library's lock held.
