@@ -1,0 +1,155 @@
+#include "WaveCheck.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatFloat = 3;
+constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+
+std::uint16_t Le16(const unsigned char *p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Le32(const unsigned char *p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Where the bytes come from: a file read piece by piece, or memory. Both answer how many of
+// the asked bytes there were.
+class Source
+{
+public:
+    virtual ~Source() = default;
+    virtual std::uint64_t Size() const = 0;
+    virtual std::size_t Read(std::uint64_t offset, unsigned char *into, std::size_t count) = 0;
+};
+
+class MemorySource : public Source
+{
+public:
+    MemorySource(const void *bytes, std::size_t size)
+        : bytes_(static_cast<const unsigned char *>(bytes)), size_(bytes ? size : 0)
+    {}
+    std::uint64_t Size() const override { return size_; }
+    std::size_t Read(std::uint64_t offset, unsigned char *into, std::size_t count) override
+    {
+        if (offset >= size_)
+            return 0;
+        const std::size_t n = std::min<std::uint64_t>(count, size_ - offset);
+        std::memcpy(into, bytes_ + offset, n);
+        return n;
+    }
+
+private:
+    const unsigned char *bytes_;
+    std::size_t size_;
+};
+
+class FileSource : public Source
+{
+public:
+    explicit FileSource(std::FILE *file) : file_(file)
+    {
+        if (std::fseek(file_, 0, SEEK_END) == 0) {
+            const long end = std::ftell(file_);
+            size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+        }
+    }
+    std::uint64_t Size() const override { return size_; }
+    std::size_t Read(std::uint64_t offset, unsigned char *into, std::size_t count) override
+    {
+        if (offset >= size_ || std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
+            return 0;
+        return std::fread(into, 1, count, file_);
+    }
+
+private:
+    std::FILE *file_;
+    std::uint64_t size_ = 0;
+};
+
+// The smallest number of bytes that hold one sample of every channel.
+std::uint64_t FrameBytes(std::uint16_t format, std::uint16_t channels, std::uint16_t blockAlign,
+                         std::uint16_t bits)
+{
+    std::uint64_t bytes = 0;
+    if (format == kFormatPcm || format == kFormatFloat)
+        bytes = std::uint64_t(channels) * ((bits + 7u) / 8u);
+    else // compressed: the decoder works in whole blocks
+        bytes = blockAlign;
+    return std::max<std::uint64_t>(bytes, 1);
+}
+
+std::string Check(Source &source)
+{
+    unsigned char head[12];
+    if (source.Read(0, head, sizeof head) != sizeof head || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0)
+        return {};
+
+    // The format, once its chunk has been seen; the defaults count any byte as a frame.
+    std::uint16_t format = 0, channels = 0, blockAlign = 0, bits = 0;
+    const std::uint64_t size = source.Size();
+    std::uint64_t offset = sizeof head;
+    unsigned char chunk[8];
+    // Every step moves on by at least the 8 bytes of a chunk's header, so this ends.
+    while (source.Read(offset, chunk, sizeof chunk) == sizeof chunk) {
+        const std::uint64_t payload = offset + sizeof chunk;
+        const std::uint32_t declared = Le32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            unsigned char fmt[26] = {};
+            const std::size_t got =
+                source.Read(payload, fmt, std::min<std::size_t>(sizeof fmt, declared));
+            if (got >= 16) {
+                format = Le16(fmt);
+                channels = Le16(fmt + 2);
+                blockAlign = Le16(fmt + 12);
+                bits = Le16(fmt + 14);
+                // The extensible format names the real one at the start of its sub-format.
+                if (format == kFormatExtensible && got >= 26)
+                    format = Le16(fmt + 24);
+            }
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            // The library plays the first data chunk, and only what the file really holds.
+            const std::uint64_t held = std::min<std::uint64_t>(declared, size - payload);
+            if (held == 0)
+                return "the file holds no sound: its data chunk is empty";
+            if (held < FrameBytes(format, channels, blockAlign, bits))
+                return "the file holds no sound: its data chunk is shorter than one sample";
+            return {};
+        }
+        offset = payload + declared + (declared & 1u);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string WaveFileProblem(const std::string &path)
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"),
+                                                                &std::fclose);
+    if (!file)
+        return {};
+    FileSource source(file.get());
+    return Check(source);
+}
+
+std::string WaveBytesProblem(const void *bytes, std::size_t size)
+{
+    MemorySource source(bytes, size);
+    return Check(source);
+}
+
+} // namespace platform

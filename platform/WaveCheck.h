@@ -1,0 +1,29 @@
+// A look at a tone file's wave header before any sound library decodes it, for the faults
+// that a library gets wrong instead of refusing.
+//
+// A wave file whose data chunk holds no whole sample frame has no sound to play. SDL2_mixer
+// 2.8 (Debian 13) frees such a tone twice when it has to convert it to the output's format
+// (any rate but 44.1 kHz, or mono): the decoder shrinks the converted buffer to 0 bytes,
+// which frees it, and keeps the old pointer, which the chunk's release frees again. The
+// program would end at once when such a file is chosen, so every sound device hands a file
+// to its library only when this finds nothing wrong.
+//
+// Only that is judged here. A file that is not a RIFF/WAVE file at all, or whose header is
+// damaged in other ways, passes, and the library decides about it with its own reasons.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// Why the wave file's sound cannot be played, in plain words ("the file holds no sound: its
+// data chunk is empty"); empty when nothing is found wrong. Reads only the headers of the
+// file's chunks, not its samples. A file that cannot be read passes: the caller's own open
+// tells why.
+std::string WaveFileProblem(const std::string &path);
+
+// The same for a file's bytes already in memory.
+std::string WaveBytesProblem(const void *bytes, std::size_t size);
+
+} // namespace platform
