@@ -153,6 +153,15 @@ def wav(rate=44100, channels=2, bits=16, fmt=1, seconds=0.2, frequency=440.0, se
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def wav_empty_data(rate, channels, held=0):
+    """A wave header whose data chunk holds `held` bytes, fewer than one sample frame.
+    SDL2_mixer 2.8 frees such a tone twice when it converts it (any rate but 44.1 kHz, or
+    mono)."""
+    body = wav(rate=rate, channels=channels, seconds=0)[8:40] + struct.pack("<I", held)
+    body += b"\x10" * held
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
 def wav_claims_more(claimed_bytes):
     """A wave header whose data chunk claims more bytes than follow."""
     good = wav(seconds=0.01)
@@ -224,6 +233,10 @@ def full_set(out):
     tone_pair(tones, "mono", wav(channels=1))
     tone_pair(tones, "rate22050", wav(rate=22050))
     tone_pair(tones, "rate96000", wav(rate=96000))
+    tone_pair(tones, "empty-data-22050", wav_empty_data(22050, 2))
+    tone_pair(tones, "empty-data-48000", wav_empty_data(48000, 2))
+    tone_pair(tones, "empty-data-mono", wav_empty_data(44100, 1))
+    tone_pair(tones, "data-shorter-than-a-sample", wav_empty_data(22050, 2, held=3))
     tone_pair(tones, "five-minutes", wav(rate=22050, channels=1, seconds=1.0, second_copies=300))
     tone_pair(os.path.join(tones, "with blanks"), "my tone", wav())
     tone_pair(os.path.join(tones, "Ångström ü"), "Ångström ü", wav())
@@ -254,6 +267,7 @@ def seed_set(out):
     write(os.path.join(tone, "mono-22050.wav"), wav(rate=22050, channels=1, seconds=0.005))
     write(os.path.join(tone, "claims-more-data.wav"), wav_claims_more(10_000_000)[:200])
     write(os.path.join(tone, "truncated-header.wav"), wav()[:20])
+    write(os.path.join(tone, "empty-data-48000.wav"), wav_empty_data(48000, 2))
 
 
 def main(argv):
