@@ -49,7 +49,7 @@ void ShowAndWait(platform::Form &form)
 {
     form.Show();
     QVERIFY(QTest::qWaitForWindowExposed(form.Surface()));
-    QApplication::setActiveWindow(form.Surface());
+    form.Surface()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.Surface()));
 }
 
@@ -265,7 +265,8 @@ private Q_SLOTS:
         for (platform::Control *control :
              std::initializer_list<platform::Control *>{&w.Quit, &w.cmdContinue, &w.Slider1}) {
             w.Show();
-            QApplication::setActiveWindow(w.Surface());
+            w.Surface()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(w.Surface()));
             control->SetFocus();
             Var::PassCount = 5;
             const int endsBefore = testsupport::EndRequests();
