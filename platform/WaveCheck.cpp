@@ -79,17 +79,36 @@ private:
     std::uint64_t size_ = 0;
 };
 
-// The smallest number of bytes that hold one sample of every channel.
-std::uint64_t FrameBytes(std::uint16_t format, std::uint16_t channels, std::uint16_t blockAlign,
-                         std::uint16_t bits)
+struct Format
 {
-    std::uint64_t bytes = 0;
-    if (format == kFormatPcm || format == kFormatFloat)
-        bytes = std::uint64_t(channels) * ((bits + 7u) / 8u);
-    else // compressed: the decoder works in whole blocks
-        bytes = blockAlign;
-    return std::max<std::uint64_t>(bytes, 1);
-}
+    std::uint16_t tag = 0; // 0: no format chunk seen
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+    std::uint16_t blockAlign = 0;
+    std::uint16_t bits = 0;
+
+    bool Uncompressed() const { return tag == kFormatPcm || tag == kFormatFloat; }
+
+    // The smallest number of bytes that give any sound: one sample of every channel, or
+    // for a compressed format one whole block, the unit its decoder works in.
+    std::uint64_t SmallestBytes() const
+    {
+        const std::uint64_t bytes =
+            Uncompressed() ? std::uint64_t(channels) * ((bits + 7u) / 8u) : blockAlign;
+        return std::max<std::uint64_t>(bytes, 1);
+    }
+
+    // How many frames the bytes hold at most (a compressed format stores at least its bits
+    // per sample for each); 0 when the format does not tell.
+    std::uint64_t MostFrames(std::uint64_t bytes) const
+    {
+        if (Uncompressed())
+            return bytes / SmallestBytes();
+        if (bits == 0 || channels == 0)
+            return 0;
+        return bytes * 8 / (std::uint64_t(bits) * channels);
+    }
+};
 
 std::string Check(Source &source)
 {
@@ -98,8 +117,7 @@ std::string Check(Source &source)
         std::memcmp(head + 8, "WAVE", 4) != 0)
         return {};
 
-    // The format, once its chunk has been seen; the defaults count any byte as a frame.
-    std::uint16_t format = 0, channels = 0, blockAlign = 0, bits = 0;
+    Format format;
     const std::uint64_t size = source.Size();
     std::uint64_t offset = sizeof head;
     unsigned char chunk[8];
@@ -112,21 +130,25 @@ std::string Check(Source &source)
             const std::size_t got =
                 source.Read(payload, fmt, std::min<std::size_t>(sizeof fmt, declared));
             if (got >= 16) {
-                format = Le16(fmt);
-                channels = Le16(fmt + 2);
-                blockAlign = Le16(fmt + 12);
-                bits = Le16(fmt + 14);
+                format.tag = Le16(fmt);
+                format.channels = Le16(fmt + 2);
+                format.rate = Le32(fmt + 4);
+                format.blockAlign = Le16(fmt + 12);
+                format.bits = Le16(fmt + 14);
                 // The extensible format names the real one at the start of its sub-format.
-                if (format == kFormatExtensible && got >= 26)
-                    format = Le16(fmt + 24);
+                if (format.tag == kFormatExtensible && got >= 26)
+                    format.tag = Le16(fmt + 24);
             }
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             // The library plays the first data chunk, and only what the file really holds.
             const std::uint64_t held = std::min<std::uint64_t>(declared, size - payload);
             if (held == 0)
                 return "the file holds no sound: its data chunk is empty";
-            if (held < FrameBytes(format, channels, blockAlign, bits))
+            if (held < format.SmallestBytes())
                 return "the file holds no sound: its data chunk is shorter than one sample";
+            // Converted to the output's rate, a few samples can come to none at all.
+            if (format.MostFrames(held) * 1000 < format.rate)
+                return "the file holds less than a millisecond of sound, too short for a tone";
             return {};
         }
         offset = payload + declared + (declared & 1u);

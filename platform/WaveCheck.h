@@ -1,12 +1,15 @@
 // A look at a tone file's wave header before any sound library decodes it, for the faults
 // that a library gets wrong instead of refusing.
 //
-// A wave file whose data chunk holds no whole sample frame has no sound to play. SDL2_mixer
-// 2.8 (Debian 13) frees such a tone twice when it has to convert it to the output's format
-// (any rate but 44.1 kHz, or mono): the decoder shrinks the converted buffer to 0 bytes,
-// which frees it, and keeps the old pointer, which the chunk's release frees again. The
+// SDL2_mixer 2.8 (Debian 13) frees a tone twice when converting it to the output's format
+// (any rate but 44.1 kHz, or mono) leaves no sample at all: the decoder shrinks the converted
+// buffer to 0 bytes, which frees it, and keeps the old pointer, which the chunk's release
+// frees again. That is so for a data chunk with no whole sample frame, and for one whose few
+// frames come to less than one at 44.1 kHz (a single frame at 48 kHz, two at 96 kHz). The
 // program would end at once when such a file is chosen, so every sound device hands a file
-// to its library only when this finds nothing wrong.
+// to its library only when this finds nothing wrong: a data chunk holding at least one
+// millisecond of sound, which no conversion brings down to nothing, and which is still far
+// too short to be heard as a tone.
 //
 // Only that is judged here. A file that is not a RIFF/WAVE file at all, or whose header is
 // damaged in other ways, passes, and the library decides about it with its own reasons.

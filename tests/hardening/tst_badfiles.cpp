@@ -348,6 +348,8 @@ private Q_SLOTS:
             "the file holds no sound: its data chunk is empty");
         row("data chunk shorter than one sample", "data-shorter-than-a-sample", false,
             "the file holds no sound: its data chunk is shorter than one sample");
+        row("one frame at 48 kHz", "one-frame-48000", false,
+            "the file holds less than a millisecond of sound");
         row("cut in its header", "truncated-header", false, "not a wave file the program can play");
         row("text named .wav", "text", false, "not a wave file the program can play");
         row("no such pair", "not-there", false, "the file does not exist");

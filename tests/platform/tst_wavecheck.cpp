@@ -1,6 +1,7 @@
 // The look at a tone file's wave header before the sound library gets it: files whose data
-// chunk holds no whole sample frame are refused with a reason, every other file passes and is
-// left to the library. The same bytes give the same answer from memory and from a file.
+// chunk holds no whole sample frame, or less than a millisecond of sound, are refused with a
+// reason; every other file passes and is left to the library. The same bytes give the same answer
+// from memory and from a file.
 #include "platform/WaveCheck.h"
 
 #include <QFile>
@@ -91,6 +92,8 @@ private Q_SLOTS:
         const QString empty = "the file holds no sound: its data chunk is empty";
         const QString partial =
             "the file holds no sound: its data chunk is shorter than one sample";
+        const QString tooShort =
+            "the file holds less than a millisecond of sound, too short for a tone";
 
         // The files that SDL2_mixer 2.8 frees twice, and their kin that need no conversion.
         QTest::newRow("empty data, 22050 Hz stereo") << Wave(2, 22050, 16, 0) << empty;
@@ -101,6 +104,7 @@ private Q_SLOTS:
         QTest::newRow("data claiming bytes the file does not hold")
             << WaveClaiming(40000, 0) << empty;
         QTest::newRow("data claiming more, three bytes there") << WaveClaiming(40000, 3) << partial;
+        QTest::newRow("data claiming more, one frame there") << WaveClaiming(40000, 4) << tooShort;
         QTest::newRow("3 bytes of 16-bit stereo") << Wave(2, 22050, 16, 3) << partial;
         QTest::newRow("5 bytes of 24-bit stereo") << Wave(2, 48000, 24, 5) << partial;
         QTest::newRow("empty data, extensible float")
@@ -117,18 +121,38 @@ private Q_SLOTS:
             << Riff(Chunk("fmt ", Fmt(1, 2, 22050, 16)) + Chunk("data", {}) +
                     Chunk("data", QByteArray(400, '\x10')))
             << empty;
-        // Compressed formats decode whole blocks.
+        // Frames that come to less than one at 44.1 kHz, which SDL2_mixer 2.8 frees twice too,
+        // and other tones of less than a millisecond.
+        QTest::newRow("1 frame at 48 kHz") << Wave(2, 48000, 16, 4) << tooShort;
+        QTest::newRow("2 frames at 96 kHz") << Wave(2, 96000, 16, 8) << tooShort;
+        QTest::newRow("1 frame at 44.1 kHz") << Wave(2, 44100, 16, 4) << tooShort;
+        QTest::newRow("44 frames at 44.1 kHz") << Wave(2, 44100, 16, 44 * 4) << tooShort;
+        QTest::newRow("1 frame of 8-bit mono at 8 kHz") << Wave(1, 8000, 8, 1) << tooShort;
+        // Compressed formats decode whole blocks, of at least their bits per sample each.
         QTest::newRow("ADPCM, less than a block") << Riff(Chunk("fmt ", Fmt(2, 2, 22050, 4, 1024)) +
                                                           Chunk("data", QByteArray(100, '\x10')))
                                                   << partial;
+        QTest::newRow("ADPCM, one small block at 192 kHz")
+            << Riff(Chunk("fmt ", Fmt(17, 2, 192000, 4, 36)) +
+                    Chunk("data", QByteArray(36, '\x10')))
+            << tooShort;
 
-        QTest::newRow("one frame of 16-bit stereo") << Wave(2, 44100, 16, 4) << "";
-        QTest::newRow("one frame of 8-bit mono") << Wave(1, 22050, 8, 1) << "";
+        QTest::newRow("45 frames at 44.1 kHz") << Wave(2, 44100, 16, 45 * 4) << "";
+        QTest::newRow("48 frames at 48 kHz") << Wave(2, 48000, 16, 48 * 4) << "";
+        QTest::newRow("96 frames at 96 kHz") << Wave(2, 96000, 16, 96 * 4) << "";
+        QTest::newRow("8 frames of 8-bit mono at 8 kHz") << Wave(1, 8000, 8, 8) << "";
         QTest::newRow("a tenth of a second at 48000 Hz") << Wave(2, 48000, 16, 19200) << "";
-        QTest::newRow("data claiming more, a frame there") << WaveClaiming(40000, 4) << "";
+        QTest::newRow("32-bit float, a millisecond at 48 kHz")
+            << Riff(Chunk("fmt ", FmtExtensible(3, 2, 48000, 32)) +
+                    Chunk("data", QByteArray(48 * 8, '\0')))
+            << "";
+        QTest::newRow("ADPCM, two blocks") << Riff(Chunk("fmt ", Fmt(2, 2, 22050, 4, 1024)) +
+                                                   Chunk("data", QByteArray(2048, '\x10')))
+                                           << "";
+        QTest::newRow("data claiming more, 50 frames there") << WaveClaiming(40000, 200) << "";
         QTest::newRow("a full data chunk after an odd-sized chunk")
             << Riff(Chunk("fmt ", Fmt(1, 1, 22050, 16)) + Chunk("LIST", QByteArray(5, 'x')) +
-                    Chunk("data", QByteArray(2, '\x10')))
+                    Chunk("data", QByteArray(100, '\x10')))
             << "";
         // What is not judged here passes, and the library refuses it with its own words.
         QTest::newRow("no data chunk") << Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16))) << "";
