@@ -13,7 +13,12 @@ packages=(
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: a real X server with a window manager, a real sound server.
     packages+=(xvfb openbox xdotool wmctrl imagemagick x11-utils pulseaudio pulseaudio-utils sox
-               python3 clang libclang-rt-dev dpkg-dev file)
+               python3 clang libclang-rt-dev)
+fi
+if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ] || [ "${TARROWIN_PACKAGE_TOOLS:-0}" = 1 ]; then
+    # The Debian package: CPack finds its dependencies with dpkg-shlibdeps, on the files that
+    # file(1) tells are programs.
+    packages+=(dpkg-dev file)
 fi
 
 missing=()

@@ -46,7 +46,7 @@ fi
 
 export TARROWIN_CMAKE_ARGS="-DTARROWIN_WERROR=ON ${TARROWIN_CMAKE_ARGS:-}"
 if [ $package_only = 1 ]; then
-    scripts/setup.sh
+    TARROWIN_PACKAGE_TOOLS=1 scripts/setup.sh
     (cd "${TARROWIN_BUILD_DIR:-build}" && cpack -G DEB)
     exit
 fi
