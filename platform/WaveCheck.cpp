@@ -112,14 +112,21 @@ struct Format
 
 std::string Check(Source &source)
 {
+    // The library reads a file that starts with the form type alone, "WAVE", as a wave file
+    // with its RIFF header left out.
     unsigned char head[12];
-    if (source.Read(0, head, sizeof head) != sizeof head || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0)
-        return {};
+    const std::size_t headBytes = source.Read(0, head, sizeof head);
+    std::uint64_t offset = 0;
+    if (headBytes == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+        std::memcmp(head + 8, "WAVE", 4) == 0)
+        offset = sizeof head;
+    else if (headBytes >= 4 && std::memcmp(head, "WAVE", 4) == 0)
+        offset = 4;
+    else
+        return "not a wave file the program can play: it does not start as a wave file does";
 
     Format format;
     const std::uint64_t size = source.Size();
-    std::uint64_t offset = sizeof head;
     unsigned char chunk[8];
     // Every step moves on by at least the 8 bytes of a chunk's header, so this ends.
     while (source.Read(offset, chunk, sizeof chunk) == sizeof chunk) {
@@ -139,8 +146,9 @@ std::string Check(Source &source)
                 if (format.tag == kFormatExtensible && got >= 26)
                     format.tag = Le16(fmt + 24);
             }
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            // The library plays the first data chunk, and only what the file really holds.
+        } else if (format.tag != 0 && std::memcmp(chunk, "data", 4) == 0) {
+            // The library plays the first data chunk after the format, and only what the
+            // file really holds.
             const std::uint64_t held = std::min<std::uint64_t>(declared, size - payload);
             if (held == 0)
                 return "the file holds no sound: its data chunk is empty";

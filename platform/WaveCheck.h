@@ -11,8 +11,9 @@
 // millisecond of sound, which no conversion brings down to nothing, and which is still far
 // too short to be heard as a tone.
 //
-// Only that is judged here. A file that is not a RIFF/WAVE file at all, or whose header is
-// damaged in other ways, passes, and the library decides about it with its own reasons.
+// Nothing but a wave file is handed on: the library would take other kinds of file to other
+// decoders, whose output goes through the same conversion. Other damage to a wave file's
+// header is left to the library, which refuses such a file with its own reasons.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +21,10 @@
 
 namespace platform {
 
-// Why the wave file's sound cannot be played, in plain words ("the file holds no sound: its
-// data chunk is empty"); empty when nothing is found wrong. Reads only the headers of the
-// file's chunks, not its samples. A file that cannot be read passes: the caller's own open
-// tells why.
+// Why the file's sound cannot be played, in plain words ("the file holds no sound: its data
+// chunk is empty"); empty when nothing is found wrong. Reads only the headers of the file's
+// chunks, not its samples. A file that cannot be opened passes: the caller's own open tells
+// why.
 std::string WaveFileProblem(const std::string &path);
 
 // The same for a file's bytes already in memory.

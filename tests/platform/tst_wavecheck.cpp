@@ -1,6 +1,7 @@
-// The look at a tone file's wave header before the sound library gets it: files whose data
-// chunk holds no whole sample frame, or less than a millisecond of sound, are refused with a
-// reason; every other file passes and is left to the library. The same bytes give the same answer
+// The look at a tone file's wave header before the sound library gets it: files that are not
+// wave files, and wave files whose data chunk holds no whole sample frame or less than a
+// millisecond of sound, are refused with a reason; every other file passes and is left to the
+// library. The same bytes give the same answer
 // from memory and from a file.
 #include "platform/WaveCheck.h"
 
@@ -92,6 +93,8 @@ private Q_SLOTS:
         const QString empty = "the file holds no sound: its data chunk is empty";
         const QString partial =
             "the file holds no sound: its data chunk is shorter than one sample";
+        const QString notWave =
+            "not a wave file the program can play: it does not start as a wave file does";
         const QString tooShort =
             "the file holds less than a millisecond of sound, too short for a tone";
 
@@ -115,6 +118,19 @@ private Q_SLOTS:
             << partial;
         QTest::newRow("empty data after an odd-sized chunk and its pad byte")
             << Riff(Chunk("fmt ", Fmt(1, 2, 22050, 16)) + Chunk("LIST", QByteArray(5, 'x')) +
+                    Chunk("data", {}))
+            << empty;
+        // The library reads a file that starts with "WAVE" as one without its RIFF header.
+        QTest::newRow("no RIFF header, empty data")
+            << QByteArray("WAVE") + Chunk("fmt ", Fmt(1, 2, 22050, 16)) + Chunk("data", {})
+            << empty;
+        QTest::newRow("no RIFF header, one byte of 8-bit stereo")
+            << QByteArray("WAVE") + Chunk("fmt ", Fmt(1, 2, 24644, 8)) +
+                   Chunk("data", QByteArray(1, '\0'))
+            << partial;
+        // It plays the first data chunk after the format chunk.
+        QTest::newRow("a full data chunk before the format, an empty one after")
+            << Riff(Chunk("data", QByteArray(400, '\x10')) + Chunk("fmt ", Fmt(1, 2, 22050, 16)) +
                     Chunk("data", {}))
             << empty;
         QTest::newRow("empty first data chunk, a full one after")
@@ -156,10 +172,20 @@ private Q_SLOTS:
             << "";
         // What is not judged here passes, and the library refuses it with its own words.
         QTest::newRow("no data chunk") << Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16))) << "";
-        QTest::newRow("cut inside the RIFF header") << Wave(2, 44100, 16, 0).left(10) << "";
+        QTest::newRow("no format chunk") << Riff(Chunk("data", {})) << "";
+        QTest::newRow("no RIFF header, a full data chunk")
+            << QByteArray("WAVE") + Chunk("fmt ", Fmt(1, 2, 22050, 16)) +
+                   Chunk("data", QByteArray(400, '\x10'))
+            << "";
+        QTest::newRow("cut inside the RIFF header") << Wave(2, 44100, 16, 0).left(10) << notWave;
         QTest::newRow("cut inside the data chunk's header") << Wave(2, 44100, 16, 0).left(40) << "";
-        QTest::newRow("not a wave file") << QByteArray("These are notes, not a tone.\n") << "";
-        QTest::newRow("no bytes") << QByteArray() << "";
+        // The library would hand these to other decoders.
+        QTest::newRow("text") << QByteArray("These are notes, not a tone.\n") << notWave;
+        QTest::newRow("no bytes") << QByteArray() << notWave;
+        QTest::newRow("RIFF of another form")
+            << QByteArray("RIFF\x04\0\0\0AVI ", 12) + Chunk("data", {}) << notWave;
+        QTest::newRow("AIFF") << QByteArray("FORM\0\0\0\x04AIFF", 12) << notWave;
+        QTest::newRow("Ogg") << QByteArray("OggS\0\x02\0\0\0\0\0\0\0\0", 14) << notWave;
         QTest::newRow("a chunk claiming 4 GB before the data")
             << Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16)) + QByteArray("LIST\xff\xff\xff\xff", 8) +
                     Chunk("data", {}))
@@ -188,7 +214,6 @@ private Q_SLOTS:
     {
         QCOMPARE(platform::WaveFileProblem("/nonexistent/tone.wav"), std::string());
         QCOMPARE(platform::WaveFileProblem(""), std::string());
-        QCOMPARE(platform::WaveBytesProblem(nullptr, 100), std::string());
     }
 };
 
