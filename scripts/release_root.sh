@@ -128,6 +128,11 @@ trap 'exit 143' TERM
 # --- The root ------------------------------------------------------------------------------
 if [ ! -x "$root/usr/bin/apt-get" ]; then
     echo "== Making a $release root in $root from $mirror"
+    # debootstrap mounts proc and sys in the root it makes; an earlier one that was stopped
+    # may have left them there.
+    findmnt -rn -o TARGET | { grep -F "$root.partial/" || true; } | sort -r | while read -r target; do
+        umount "$target"
+    done
     rm -rf "$root" "$root.partial"
     debootstrap --variant=minbase "$release" "$root.partial" "$mirror" >"$cache/$release.debootstrap.log" 2>&1 || {
         tail -20 "$cache/$release.debootstrap.log"
