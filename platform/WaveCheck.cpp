@@ -13,6 +13,9 @@ namespace {
 constexpr std::uint16_t kFormatPcm = 1;
 constexpr std::uint16_t kFormatFloat = 3;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+// The fewest frames a tone may hold. SDL2_mixer 2.8 converted up to 3 frames of 3 to 8
+// channels, or at 48 kHz and more, to nothing; 16 leaves room.
+constexpr std::uint64_t kFewestFrames = 16;
 
 std::uint16_t Le16(const unsigned char *p)
 {
@@ -154,9 +157,16 @@ std::string Check(Source &source)
                 return "the file holds no sound: its data chunk is empty";
             if (held < format.SmallestBytes())
                 return "the file holds no sound: its data chunk is shorter than one sample";
-            // Converted to the output's rate, a few samples can come to none at all.
-            if (format.MostFrames(held) * 1000 < format.rate)
+            // A compressed format that gives no bits per sample is not one the library
+            // decodes; it says so itself.
+            if (!format.Uncompressed() && (format.bits == 0 || format.channels == 0))
+                return {};
+            // Converted to the output's rate and channels, a few frames can come to none.
+            const std::uint64_t frames = format.MostFrames(held);
+            if (frames * 1000 < format.rate)
                 return "the file holds less than a millisecond of sound, too short for a tone";
+            if (frames < kFewestFrames)
+                return "the file holds fewer than 16 samples of sound, too few for a tone";
             return {};
         }
         offset = payload + declared + (declared & 1u);

@@ -97,6 +97,7 @@ private Q_SLOTS:
             "not a wave file the program can play: it does not start as a wave file does";
         const QString tooShort =
             "the file holds less than a millisecond of sound, too short for a tone";
+        const QString tooFew = "the file holds fewer than 16 samples of sound, too few for a tone";
 
         // The files that SDL2_mixer 2.8 frees twice, and their kin that need no conversion.
         QTest::newRow("empty data, 22050 Hz stereo") << Wave(2, 22050, 16, 0) << empty;
@@ -144,6 +145,14 @@ private Q_SLOTS:
         QTest::newRow("1 frame at 44.1 kHz") << Wave(2, 44100, 16, 4) << tooShort;
         QTest::newRow("44 frames at 44.1 kHz") << Wave(2, 44100, 16, 44 * 4) << tooShort;
         QTest::newRow("1 frame of 8-bit mono at 8 kHz") << Wave(1, 8000, 8, 1) << tooShort;
+        // Few frames of more than two channels, or at a low rate, which are longer than a
+        // millisecond: one frame of 3 channels at 196 Hz was converted to nothing.
+        QTest::newRow("1 frame of 3 channels at 196 Hz, no RIFF header")
+            << QByteArray("WAVE") + Chunk("fmt ", Fmt(1, 3, 196, 8)) +
+                   Chunk("data", QByteArray(3, '\x10'))
+            << tooFew;
+        QTest::newRow("15 frames at 8 kHz") << Wave(2, 8000, 16, 15 * 4) << tooFew;
+        QTest::newRow("3 frames of 6 channels at 1 kHz") << Wave(6, 1000, 16, 3 * 12) << tooFew;
         // Compressed formats decode whole blocks, of at least their bits per sample each.
         QTest::newRow("ADPCM, less than a block") << Riff(Chunk("fmt ", Fmt(2, 2, 22050, 4, 1024)) +
                                                           Chunk("data", QByteArray(100, '\x10')))
@@ -156,7 +165,8 @@ private Q_SLOTS:
         QTest::newRow("45 frames at 44.1 kHz") << Wave(2, 44100, 16, 45 * 4) << "";
         QTest::newRow("48 frames at 48 kHz") << Wave(2, 48000, 16, 48 * 4) << "";
         QTest::newRow("96 frames at 96 kHz") << Wave(2, 96000, 16, 96 * 4) << "";
-        QTest::newRow("8 frames of 8-bit mono at 8 kHz") << Wave(1, 8000, 8, 8) << "";
+        QTest::newRow("16 frames of 8-bit mono at 8 kHz") << Wave(1, 8000, 8, 16) << "";
+        QTest::newRow("16 frames of 3 channels at 196 Hz") << Wave(3, 196, 8, 48) << "";
         QTest::newRow("a tenth of a second at 48000 Hz") << Wave(2, 48000, 16, 19200) << "";
         QTest::newRow("32-bit float, a millisecond at 48 kHz")
             << Riff(Chunk("fmt ", FmtExtensible(3, 2, 48000, 32)) +
