@@ -270,6 +270,7 @@ def seed_set(out):
     write(os.path.join(tone, "truncated-header.wav"), wav()[:20])
     write(os.path.join(tone, "empty-data-48000.wav"), wav_nearly_empty(48000, 2))
     write(os.path.join(tone, "one-frame-48000.wav"), wav_nearly_empty(48000, 2, held=4))
+    write(os.path.join(tone, "three-channels.wav"), wav(rate=22050, channels=3, seconds=0.002))
 
 
 def main(argv):
