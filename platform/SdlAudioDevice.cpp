@@ -1,4 +1,5 @@
 #include "SdlAudioDevice.h"
+#include "WaveCheck.h"
 
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
@@ -235,14 +236,17 @@ Mix_Chunk *SdlAudioDevice::Chunk(const std::string &path, AudioResult &result)
     if (::access(path.c_str(), R_OK) != 0)
         return fail("the file cannot be read (no permission)");
     ++decodeCount_;
-    Mix_Chunk *chunk = Mix_LoadWAV(path.c_str());
+    // Some files the library would take and then free twice are turned away first.
+    const std::string problem = WaveFileProblem(path);
+    Mix_Chunk *chunk = problem.empty() ? Mix_LoadWAV(path.c_str()) : nullptr;
     CachedChunk &cached = cache_[path];
     cached.stamp = stamp;
     cached.chunk = chunk;
     // A file the decoder refused is remembered too: every tone reopens its file, and a large
     // file of another kind must not be read through again each time until it changes.
     if (!chunk) {
-        cached.problem = "not a wave file the program can play: " + SdlReason();
+        cached.problem =
+            problem.empty() ? "not a wave file the program can play: " + SdlReason() : problem;
         result = {false, cached.problem};
     }
     return chunk;

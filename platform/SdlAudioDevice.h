@@ -56,7 +56,8 @@ public:
     std::string DeviceError() const override;
 
     // For tests and measurements; none of these opens the device.
-    // How many times a file was handed to the decoder, whether it was accepted or not.
+    // How many times a file was read to be decoded (checked, then handed to the decoder),
+    // whether it was accepted or not.
     int DecodeCount() const { return decodeCount_; }
     // Decoded tones held in memory: the current one of each path plus old ones still in use.
     int HeldChunkCount() const;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the program and its tests need (only those missing), then
-# configures and builds into build/. Run as root on Debian 12 from the repository root.
+# configures and builds into build/. Run as root on Debian 12 or 13 from the repository root.
+# Every package named here exists under this name on both releases.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +13,12 @@ packages=(
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: a real X server with a window manager, a real sound server.
     packages+=(xvfb openbox xdotool wmctrl imagemagick x11-utils x11-xserver-utils pulseaudio pulseaudio-utils sox
-               python3 clang libclang-rt-14-dev dpkg-dev file)
+               python3 clang libclang-rt-dev)
+fi
+if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ] || [ "${TARROWIN_PACKAGE_TOOLS:-0}" = 1 ]; then
+    # The Debian package: CPack finds its dependencies with dpkg-shlibdeps, on the files that
+    # file(1) tells are programs.
+    packages+=(dpkg-dev file)
 fi
 
 missing=()

@@ -2,22 +2,76 @@
 # Builds the program and every test (installing what they need) and runs them all: unit and
 # integration tests on the offscreen platform, end-to-end tests under a real X server and a
 # real sound server that the tests start and stop themselves. Then the same suite once more,
-# built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# built with AddressSanitizer and UndefinedBehaviorSanitizer, and the sound output's tests
+# built with ThreadSanitizer. The build treats every warning as an error.
+#
+#   scripts/test.sh                     on this machine's own release
+#   scripts/test.sh --release trixie    the same in a fresh Debian root of that release, made
+#                                       with debootstrap (scripts/release_root.sh)
+#   scripts/test.sh --package-only [--release trixie]
+#                                       only the program and its Debian package, for this
+#                                       machine's release or the one named
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+release=""
+package_only=0
+while [ $# -gt 0 ]; do
+    case $1 in
+    --release)
+        [ $# -ge 2 ] || { echo "--release needs a name, such as trixie" >&2; exit 2; }
+        release=$2
+        shift 2
+        ;;
+    --release=*)
+        release=${1#--release=}
+        shift
+        ;;
+    --package-only)
+        package_only=1
+        shift
+        ;;
+    *)
+        sed -n '/^#   scripts/,/^[^#]/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+        exit 2
+        ;;
+    esac
+done
+if [ -n "$release" ]; then
+    if [ $package_only = 1 ]; then
+        exec scripts/release_root.sh "$release" --package-only
+    fi
+    exec scripts/release_root.sh "$release"
+fi
+
+export TARROWIN_CMAKE_ARGS="-DTARROWIN_WERROR=ON ${TARROWIN_CMAKE_ARGS:-}"
+if [ $package_only = 1 ]; then
+    TARROWIN_PACKAGE_TOOLS=1 scripts/setup.sh
+    (cd "${TARROWIN_BUILD_DIR:-build}" && cpack -G DEB)
+    exit
+fi
+
 export TARROWIN_TEST_TOOLS=1
 scripts/setup.sh
-(cd "${TARROWIN_BUILD_DIR:-build}" && ctest --output-on-failure -j1 --timeout 900)
+# A failing test does not hold back the sanitized pass: both are reported, and either fails
+# the command.
+status=0
+(cd "${TARROWIN_BUILD_DIR:-build}" && ctest --output-on-failure -j1 --timeout 900) || status=$?
 
 if [ "${TARROWIN_SKIP_SANITIZERS:-0}" != 1 ]; then
     echo "== The same tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
     asan_dir=${TARROWIN_ASAN_BUILD_DIR:-build-asan}
     TARROWIN_BUILD_DIR=$asan_dir TARROWIN_BUILD_TYPE=Debug \
-        TARROWIN_CMAKE_ARGS="-DTARROWIN_SANITIZE=ON" scripts/setup.sh
+        TARROWIN_CMAKE_ARGS="$TARROWIN_CMAKE_ARGS -DTARROWIN_SANITIZE=ON" scripts/setup.sh
     # Leaks are not counted: the toolkit's font and display libraries keep caches to the end.
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     # The fuzzing runs sanitized in the first pass already, and the package holds no code of
     # its own: both are left out here.
-    (cd "$asan_dir" && ctest --output-on-failure -j1 --timeout 900 -LE 'fuzz|install')
+    (cd "$asan_dir" && ctest --output-on-failure -j1 --timeout 900 -LE 'fuzz|install') ||
+        status=$?
+
+    echo "== The sound output's tests under ThreadSanitizer =="
+    tests/platform/run_tsan.sh "${TARROWIN_TSAN_BUILD_DIR:-build-tsan}" || status=$?
 fi
+exit $status

@@ -153,6 +153,15 @@ def wav(rate=44100, channels=2, bits=16, fmt=1, seconds=0.2, frequency=440.0, se
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def wav_nearly_empty(rate, channels, held=0):
+    """A 16-bit wave file whose data chunk holds only `held` bytes. SDL2_mixer 2.8 frees such
+    a tone twice when converting it (any rate but 44.1 kHz, or mono) leaves no sample: no
+    whole frame, or a single frame at 48 kHz."""
+    body = wav(rate=rate, channels=channels, seconds=0)[8:40] + struct.pack("<I", held)
+    body += b"\x10" * held
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
 def wav_claims_more(claimed_bytes):
     """A wave header whose data chunk claims more bytes than follow."""
     good = wav(seconds=0.01)
@@ -224,6 +233,11 @@ def full_set(out):
     tone_pair(tones, "mono", wav(channels=1))
     tone_pair(tones, "rate22050", wav(rate=22050))
     tone_pair(tones, "rate96000", wav(rate=96000))
+    tone_pair(tones, "empty-data-22050", wav_nearly_empty(22050, 2))
+    tone_pair(tones, "empty-data-48000", wav_nearly_empty(48000, 2))
+    tone_pair(tones, "empty-data-mono", wav_nearly_empty(44100, 1))
+    tone_pair(tones, "data-shorter-than-a-sample", wav_nearly_empty(22050, 2, held=3))
+    tone_pair(tones, "one-frame-48000", wav_nearly_empty(48000, 2, held=4))
     tone_pair(tones, "five-minutes", wav(rate=22050, channels=1, seconds=1.0, second_copies=300))
     tone_pair(os.path.join(tones, "with blanks"), "my tone", wav())
     tone_pair(os.path.join(tones, "Ångström ü"), "Ångström ü", wav())
@@ -254,6 +268,9 @@ def seed_set(out):
     write(os.path.join(tone, "mono-22050.wav"), wav(rate=22050, channels=1, seconds=0.005))
     write(os.path.join(tone, "claims-more-data.wav"), wav_claims_more(10_000_000)[:200])
     write(os.path.join(tone, "truncated-header.wav"), wav()[:20])
+    write(os.path.join(tone, "empty-data-48000.wav"), wav_nearly_empty(48000, 2))
+    write(os.path.join(tone, "one-frame-48000.wav"), wav_nearly_empty(48000, 2, held=4))
+    write(os.path.join(tone, "three-channels.wav"), wav(rate=22050, channels=3, seconds=0.002))
 
 
 def main(argv):

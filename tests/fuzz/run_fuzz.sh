@@ -23,7 +23,7 @@ echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long
     >"$probe/probe.cpp"
 if ! clang++ -fsanitize=fuzzer "$probe/probe.cpp" -o "$probe/probe" 2>"$probe/log"; then
     cat "$probe/log"
-    echo "run_fuzz: clang's fuzzer runtime is missing (libclang-rt-14-dev); skipped"
+    echo "run_fuzz: clang's fuzzer runtime is missing (libclang-rt-dev); skipped"
     exit 77
 fi
 

@@ -338,6 +338,18 @@ private Q_SLOTS:
         row("names of 200 and more characters",
             longName.trimmed().left(200) + "/" + longName.left(210), true, "");
         row("empty", "empty", false, "the file is empty");
+        // Files that SDL2_mixer 2.8 would free twice, ending the program: refused before it
+        // sees them.
+        row("empty data chunk, 22.05 kHz", "empty-data-22050", false,
+            "the file holds no sound: its data chunk is empty");
+        row("empty data chunk, 48 kHz", "empty-data-48000", false,
+            "the file holds no sound: its data chunk is empty");
+        row("empty data chunk, mono 44.1 kHz", "empty-data-mono", false,
+            "the file holds no sound: its data chunk is empty");
+        row("data chunk shorter than one sample", "data-shorter-than-a-sample", false,
+            "the file holds no sound: its data chunk is shorter than one sample");
+        row("one frame at 48 kHz", "one-frame-48000", false,
+            "the file holds less than a millisecond of sound");
         row("cut in its header", "truncated-header", false, "not a wave file the program can play");
         row("text named .wav", "text", false, "not a wave file the program can play");
         row("no such pair", "not-there", false, "the file does not exist");

@@ -14,5 +14,5 @@ cmake --build "$build_dir" -j"$(nproc)" --target tst_soundserver tst_tonefile
 # The tests start the sound server and its tools as child processes after the library's
 # thread runs; ThreadSanitizer would stop at such a fork by default.
 export TSAN_OPTIONS="die_after_fork=0 halt_on_error=1 exitcode=66"
-"$build_dir/tst_tonefile"
-"$build_dir/tst_soundserver"
+cd "$build_dir"
+ctest --output-on-failure -j1 -R '^(tst_tonefile|tst_soundserver)$'

@@ -115,7 +115,7 @@ private Q_SLOTS:
         });
         window.mover.SetInterval(5);
         window.mover.SetEnabled(true);
-        QTRY_VERIFY(before >= 0);
+        QVERIFY(QTest::qWaitFor([&] { return before >= 0; }));
         QCOMPARE(afterDoEvents, before + 1);
         QVERIFY(!window.work);
     }

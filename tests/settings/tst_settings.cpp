@@ -61,12 +61,14 @@ void HoldStimulationStill()
 
 // Shows a window and waits until the toolkit has made it the active one. The headless
 // platform has no window manager to hand the activation back to a window shown again after
-// it was hidden while active, so the test does that part.
+// it was hidden while active, so the test asks for it, and waits for the application's own
+// active window: the window's may be there a moment before, with no focus widget yet.
 bool ShowActive(platform::Form &form)
 {
     form.Show();
-    QApplication::setActiveWindow(form.Surface());
-    return QTest::qWaitForWindowActive(form.Surface());
+    QWidget *window = form.Surface()->window();
+    window->activateWindow();
+    return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; });
 }
 
 platform::OptionButton &Option(FrmSettings &w, int pattern)

@@ -49,7 +49,7 @@ void ShowAndWait(platform::Form &form)
 {
     form.Show();
     QVERIFY(QTest::qWaitForWindowExposed(form.Surface()));
-    QApplication::setActiveWindow(form.Surface());
+    form.Surface()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.Surface()));
 }
 
@@ -274,7 +274,8 @@ private Q_SLOTS:
         for (platform::Control *control :
              std::initializer_list<platform::Control *>{&w.Quit, &w.cmdContinue, &w.Slider1}) {
             w.Show();
-            QApplication::setActiveWindow(w.Surface());
+            w.Surface()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(w.Surface()));
             control->SetFocus();
             QCOMPARE(QApplication::focusWidget(), control->Widget());
             Var::PassCount = 5;
