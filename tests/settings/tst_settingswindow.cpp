@@ -277,7 +277,7 @@ private Q_SLOTS:
             w.Surface()->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(w.Surface()));
             control->SetFocus();
-            QCOMPARE(QApplication::focusWidget(), control->Widget());
+            QTRY_COMPARE(QApplication::focusWidget(), control->Widget());
             Var::PassCount = 5;
             const int endsBefore = testsupport::EndRequests();
             QTest::keyClick(control->Widget(), Qt::Key_Return);
