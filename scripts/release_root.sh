@@ -85,14 +85,14 @@ processes_in_root() {
     local entry pid
     for entry in /proc/[0-9]*; do
         pid=${entry#/proc/}
-        [ "$(readlink "$entry/root" 2>/dev/null)" = "$root" ] && echo "$pid"
+        [ "$entry/root" -ef "$root" ] && echo "$pid"
     done
     return 0
 }
 
 stop_processes_in_root() {
     local pids pid
-    [ -n "$run_pid" ] && kill "$run_pid" 2>/dev/null
+    [ -z "$run_pid" ] || kill "$run_pid" 2>/dev/null
     for signal in TERM KILL; do
         mapfile -t pids < <(processes_in_root)
         [ ${#pids[@]} -gt 0 ] || return 0
@@ -109,6 +109,9 @@ stop_processes_in_root() {
 
 cleanup() {
     local status=$?
+    # From here on nothing may end the script early: a process that ends by itself between
+    # being found and being stopped makes its kill fail.
+    set +e
     stop_processes_in_root
     local i target
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
