@@ -200,13 +200,13 @@ void PulseAudioDevice::EnsureStream(Voice &voice)
         return;
     }
 
-    pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate),
-                        static_cast<std::uint8_t>(channels)};
+    pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate),
+                          static_cast<std::uint8_t>(channels)};
     pa_channel_map map{};
     if (!pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_DEFAULT) &&
         !pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_AUX))
         return;
-    pa_stream *stream = pa_stream_new(context_, "Tone", &spec, &map);
+    pa_stream *stream = pa_stream_new(context_, "Tone", &format, &map);
     if (!stream)
         return;
     pa_stream_set_state_callback(stream, &PulseAudioDevice::OnStreamState, &voice);
@@ -215,7 +215,7 @@ void PulseAudioDevice::EnsureStream(Voice &voice)
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetQueueMs) * PA_USEC_PER_MSEC, &spec));
+        pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetQueueMs) * PA_USEC_PER_MSEC, &format));
     // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
     // and over for data while it waits to be corked. A minimum request as long as the queue
     // halves the server's requests near a tone's end (9.5 wake-ups of the library's thread a

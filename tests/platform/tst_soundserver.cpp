@@ -74,13 +74,13 @@ class Recorder
 public:
     explicit Recorder(const std::string &monitor)
     {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, 44100, 2};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.fragsize = 441 * 4; // 10 ms a read
         int error = 0;
         simple_ = pa_simple_new(nullptr, "tst_soundserver", PA_STREAM_RECORD, monitor.c_str(),
-                                "monitor", &spec, nullptr, &attr, &error);
+                                "monitor", &format, nullptr, &attr, &error);
         if (!simple_)
             return;
         thread_ = std::thread([this] { Run(); });
