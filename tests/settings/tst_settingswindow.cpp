@@ -277,7 +277,8 @@ private Q_SLOTS:
             w.Surface()->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(w.Surface()));
             control->SetFocus();
-            QTRY_COMPARE(QApplication::focusWidget(), control->Widget());
+            QVERIFY(QTest::qWaitFor(
+                [&] { return QApplication::focusWidget() == control->Widget(); }, 5000));
             Var::PassCount = 5;
             const int endsBefore = testsupport::EndRequests();
             QTest::keyClick(control->Widget(), Qt::Key_Return);
