@@ -13,6 +13,7 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DTARROWIN_TSAN=ON >/dev/nul
 cmake --build "$build_dir" -j"$(nproc)" --target tst_soundserver tst_tonefile
 # The tests start the sound server and its tools as child processes after the library's
 # thread runs; ThreadSanitizer would stop at such a fork by default.
-export TSAN_OPTIONS="die_after_fork=0 halt_on_error=1 exitcode=66"
+here=$(pwd)/tests/platform
+export TSAN_OPTIONS="die_after_fork=0 halt_on_error=1 exitcode=66 suppressions=$here/tsan.supp"
 cd "$build_dir"
 ctest --output-on-failure -j1 -R '^(tst_tonefile|tst_soundserver)$'

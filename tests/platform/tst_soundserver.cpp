@@ -20,6 +20,7 @@
 #include <sndfile.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <atomic>
 #include <chrono>
@@ -156,6 +157,9 @@ class TstSoundServer : public QObject
              "norewinds=1",
              "--load=module-native-protocol-unix", "--load=module-always-sink"});
         server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The server goes with the test, however the test ends: a test that dies must not
+        // leave a server behind, holding the test runner's output open.
+        server_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         server_.start();
         if (!server_.waitForStarted(5000))
             return false;
