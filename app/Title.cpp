@@ -1,6 +1,6 @@
 #include "Title.h"
 
-#include "app/Notices.h"
+#include "app/shared/Notices.h"
 #include "platform/AudioDevice.h"
 #include "settings/frmSettings.h"
 

@@ -1,13 +1,7 @@
 #include "app/Title.h"
-#include "platform/Form.h"
-
-#include <QApplication>
+#include "platform/Platform.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
-    StartProgram();
-    const int status = QApplication::exec();
-    platform::DestroyUnloadedForms();
-    return status;
+    return platform::RunProgram(argc, argv, StartProgram);
 }

@@ -31,9 +31,9 @@
 //                              preview mode, the Change Tone click and how long it took
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
-#include "app/Notices.h"
+#include "app/shared/Notices.h"
 #include "app/Title.h"
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"

@@ -7,6 +7,15 @@
 
 #include <cstdint>
 
+// The pictures of the stored window definitions are compiled into this library, which a
+// linker would leave out unless something refers to them. (The toolkit's macro declares a
+// function of the global namespace, so it is called from here.)
+static bool RegisterFormPictures()
+{
+    Q_INIT_RESOURCE(pictures);
+    return true;
+}
+
 namespace platform {
 
 namespace {
@@ -205,6 +214,8 @@ PictureResult LoadPicture(const std::string &path, int maxWidth, int maxHeight)
 
 Picture BuiltInPicture(const std::string &resource)
 {
+    static const bool registered = RegisterFormPictures();
+    (void)registered;
     QImageReader reader(QString::fromStdString(resource));
     ChooseIconImage(reader);
     const QImage image = reader.read();

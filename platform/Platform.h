@@ -7,6 +7,11 @@
 
 namespace platform {
 
+// Runs the program: starts the toolkit, calls `start` to show the first window, handles
+// events until the last window has been unloaded, frees the windows and returns the exit
+// status for main.
+int RunProgram(int argc, char *argv[], const std::function<void()> &start);
+
 // Twips per pixel of the screen: 1440 divided by its logical dots per inch (15 at 96).
 double TwipsPerPixel();
 // The size of the primary screen in twips.

@@ -1,8 +1,8 @@
 #include "frmSettings.h"
 
-#include "app/Convert.h"
-#include "app/Notices.h"
-#include "app/Var.h"
+#include "app/shared/Convert.h"
+#include "app/shared/Notices.h"
+#include "app/shared/Var.h"
 #include "platform/Platform.h"
 #include "stimulation/frmEMDR2.h"
 

@@ -9,7 +9,7 @@
 //   endpaths close-during-turn  the same, the close handled inside a start-end turn
 //   endpaths quit               Quit on the settings window, back from a paused run
 #include "app/Title.h"
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "settings/frmSettings.h"

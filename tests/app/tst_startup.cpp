@@ -1,8 +1,8 @@
 // Start-up with the title window and the ways the program ends: in this process through the
 // windows' own handlers, and as whole programs whose exit status and output are checked.
-#include "app/Notices.h"
+#include "app/shared/Notices.h"
 #include "app/Title.h"
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"

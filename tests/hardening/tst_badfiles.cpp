@@ -3,8 +3,8 @@
 // stimulation window's ticks to its turns with the tones on, through the real sound device
 // (SDL's dummy output unless the environment names another). Nothing may end the program, a
 // file that cannot be used is named in plain words, and the stimulation keeps moving.
-#include "app/Notices.h"
-#include "app/Var.h"
+#include "app/shared/Notices.h"
+#include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/SdlAudioDevice.h"

@@ -1,7 +1,7 @@
 // Long sessions: a million motion and tone ticks of the stimulation window with the operator
 // changing speed, pattern, pause, picture and window size at random (always the same random
 // choices, so that a failure can be replayed), and the pass counter beyond 16 bits.
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/AudioDevice.h"
 #include "platform/Picture.h"
 #include "platform/WaveAudio.h"

@@ -2,7 +2,7 @@
 // when there is work again, inside a handler's DoEvents or at the next round of the event
 // loop; and the stimulation window's tone tick, which sleeps between turns and still sounds
 // each turn's tone within the turn.
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"

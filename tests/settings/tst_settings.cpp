@@ -2,9 +2,9 @@
 // slider and the pattern buttons, Continue, the keys on whichever control has the focus, the
 // choice of picture and tone through the open-file dialog, Quit and closing, and whether every
 // caption and the notice line can be read in their boxes.
-#include "app/Notices.h"
+#include "app/shared/Notices.h"
 #include "app/Title.h"
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/WaveAudio.h"

@@ -1,8 +1,8 @@
 // The settings window: its stored look, the speed slider and pattern buttons, Continue, its
 // keys, picture and tone choice, Quit and closing.
-#include "app/Notices.h"
+#include "app/shared/Notices.h"
 #include "app/Title.h"
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "settings/frmSettings.h"

@@ -1,6 +1,6 @@
 // The stimulation window: layout and track, motion, and the start of a run.
-#include "app/Notices.h"
-#include "app/Var.h"
+#include "app/shared/Notices.h"
+#include "app/shared/Var.h"
 #include "platform/Platform.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "app/Notices.h"
-#include "app/Var.h"
+#include "app/shared/Notices.h"
+#include "app/shared/Var.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"
 #include "platform/WaveAudio.h"

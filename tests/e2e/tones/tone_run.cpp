@@ -17,9 +17,9 @@
 //   # passes <n>              the pass counter at the end: the turns at the start end
 //   # ended <ns>              when the windows were unloaded
 // Times are CLOCK_MONOTONIC in nanoseconds. Exit status: the event loop's, 2 on bad arguments.
-#include "app/Notices.h"
+#include "app/shared/Notices.h"
 #include "app/Title.h"
-#include "app/Var.h"
+#include "app/shared/Var.h"
 #include "platform/AudioDevice.h"
 #include "platform/Form.h"
 #include "platform/WaveAudio.h"

@@ -1,0 +1,4 @@
+// The shared state reaching for the toolkit.
+#include <QObject>
+
+int main() {}

@@ -1,0 +1,4 @@
+// A window's behaviour reaching for a toolkit widget directly.
+#include <QWidget>
+
+int main() {}
