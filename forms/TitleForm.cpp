@@ -1,19 +1,17 @@
 #include "TitleForm.h"
 
-#include "AppIcon.h"
+#include "Stored.h"
 
 using namespace platform;
+using forms::Define;
+using forms::DefineWindow;
 
 TitleForm::TitleForm()
     : Form("Title"), client_(*this, Surface()), Label1(client_, "Label1"),
       Label2(client_, "Label2"), Command1(client_, "Command1")
 {
-    SetCaption("Tarrowin (Alternating bilateral visuals and tones for EMDR)");
-    SetClientSize(7380, 3765);
-    SetBorderStyle(BorderStyle::Sizable, true);
-    CentreOnScreen();
-    SetKeyPreview(false);
-    SetIcon(AppIcon());
+    DefineWindow(*this, {"Tarrowin (Alternating bilateral visuals and tones for EMDR)", 7380, 3765,
+                         BorderStyle::Sizable, true, false});
 
     Label1.SetCaption(
         "Tarrowin is free to copy and to pass on to other practitioners, as long as it is "
@@ -24,15 +22,9 @@ TitleForm::TitleForm()
     Label1.Move(960, 240, 4695, 1815);
     Label1.SetWordWrap(true);
     Label1.SetTabIndex(1);
-
-    Label2.SetCaption("Written by the Tarrowin authors, 2026.");
-    Label2.Move(960, 2280, 4695, 495);
-    Label2.SetAlignment(Label::Align::Centre);
-    Label2.SetTabIndex(2);
-
-    Command1.SetCaption("Continue");
-    Command1.Move(2760, 3120, 1215, 495);
-    Command1.SetTabIndex(0);
+    Define(Label2, {"Written by the Tarrowin authors, 2026.", 960, 2280, 4695, 495, 2})
+        .SetAlignment(Label::Align::Centre);
+    Define(Command1, {"Continue", 2760, 3120, 1215, 495, 0});
 
     ApplyTabOrder();
 }

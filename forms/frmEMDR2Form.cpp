@@ -1,8 +1,10 @@
 #include "frmEMDR2Form.h"
 
-#include "AppIcon.h"
+#include "Stored.h"
 
 using namespace platform;
+using forms::Define;
+using forms::DefineWindow;
 
 FrmEMDR2Form::FrmEMDR2Form()
     : Form("frmEMDR2"), client_(*this, Surface()), Settings(client_, "Settings"),
@@ -10,35 +12,21 @@ FrmEMDR2Form::FrmEMDR2Form()
       MMC2(*this, "MMC2"), Passcount(client_, "Passcount"), SoundLine(client_, "SoundLine"),
       SoundLineTimer(*this, "SoundLineTimer"), Picture1(client_, "Picture1")
 {
-    SetCaption("Alternating Bilateral Stimulation");
-    SetClientSize(4680, 3960);
-    SetBorderStyle(BorderStyle::Sizable, true);
-    CentreOnScreen();
-    SetKeyPreview(true);
-    SetIcon(AppIcon());
+    DefineWindow(
+        *this, {"Alternating Bilateral Stimulation", 4680, 3960, BorderStyle::Sizable, true, true});
 
-    Settings.SetCaption("Show Settings Screen");
-    Settings.Move(2760, 3240, 1215, 495);
-    Settings.SetVisible(false);
-    Settings.SetTabIndex(4);
-
+    Define(Settings, {"Show Settings Screen", 2760, 3240, 1215, 495, 4}).SetVisible(false);
     // The stored caption has a trailing blank; the load handling replaces it.
-    Pause.SetCaption("Pause ");
-    Pause.Move(2400, 5820, 1455, 495);
-    Pause.SetTabIndex(2);
+    Define(Pause, {"Pause ", 2400, 5820, 1455, 495, 2});
 
     Timer2.SetInterval(1);
     Timer2.SetEnabled(true);
     Timer1.SetInterval(25);
     Timer1.SetEnabled(true);
 
-    Passcount.SetCaption(" 0 passes");
-    Passcount.Move(5880, 6120, 1215, 495);
-    Passcount.SetAlignment(Label::Align::Centre);
-    Passcount.SetTabIndex(3);
+    Define(Passcount, {" 0 passes", 5880, 6120, 1215, 495, 3}).SetAlignment(Label::Align::Centre);
 
     // Made before the picture, so the picture passes over it rather than under it.
-    SoundLine.SetCaption("");
     SoundLine.Move(120, 6120, 2400, 495);
     SoundLine.SetAlignment(Label::Align::Left);
     SoundLine.SetWordWrap(true);
