@@ -12,10 +12,8 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=SCRIPTDIR/../harness/x_session.sh
 source "$here/../harness/x_session.sh"
-program=$(program_argument tarrowin "$@") || exit 2
-need_tools xdotool wmctrl xwininfo xprop import convert python3 || exit 1
 # The program, if the checks left it running, is stopped by the id it left in program.pid.
-x_session_scratch e2e
+x_session_runner e2e "$@" || exit $?
 
 x_session_start 1920x1080 || exit $?
 

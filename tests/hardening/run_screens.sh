@@ -14,9 +14,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=SCRIPTDIR/../harness/x_session.sh
 source "$here/../harness/x_session.sh"
-program=$(program_argument tarrowin "$@") || exit 2
-need_tools xdotool wmctrl xwininfo xprop import convert python3 || exit 1
-x_session_scratch screens
+x_session_runner screens "$@" || exit $?
 
 status=0
 for setup in "3840x2160 1 large-screen" "1920x1080 2 scale-2"; do

@@ -12,9 +12,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=SCRIPTDIR/../harness/x_session.sh
 source "$here/../harness/x_session.sh"
-program=$(program_argument tarrowin "$@") || exit 2
-need_tools xdotool wmctrl xwininfo xprop xrandr import convert python3 || exit 1
-x_session_scratch two-screens
+x_session_runner two-screens "$@" || exit $?
 
 x_session_start 3200x1080 "A 1920/508x1080/286+0+0 screen" "B 1280/338x1024/270+1920+0 none" ||
     exit $?

@@ -92,6 +92,17 @@ x_session_stop() {
     x_session_dir=""
 }
 
+# x_session_runner NAME ARG...: for a runner script whose one argument (ARG) is the built
+# program: $program, its absolute path; the tools of desktop.py checked; then
+# x_session_scratch NAME. Returns 2 on bad use, 1 when a tool is missing.
+x_session_runner() {
+    local name=$1
+    shift
+    program=$(program_argument tarrowin "$@") || return 2
+    need_tools xdotool wmctrl xwininfo xprop xrandr import convert python3 || return 1
+    x_session_scratch "$name"
+}
+
 # x_session_scratch NAME: the work folder of a run ($work, /tmp/tarrowin-NAME.XXXXXX) and,
 # for a runner given the program ($program), the folder its failures' screenshots go to
 # ($shots, NAME-failure beside the program, emptied now). On exit (also by TERM or INT) the

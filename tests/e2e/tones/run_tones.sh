@@ -212,6 +212,27 @@ finish_run() {
     sound_session_stop
 }
 
+# Starts the sound server, a recorder of its null sink into $3, and then the run $1 of $2
+# seconds; t0 is the moment the program was started.
+start_recorded_run() {
+    start_pulse || fail "the sound server could not be started"
+    start_recorder "$3" null.monitor
+    recorder_pid=$started_recorder
+    t0=$(now_ns)
+    start_program "$1" "$2"
+}
+
+# Records into $1 from the sound server's first moment on, and starts the server $2 ms after
+# t0 (launched_ns and answered_ns tell when it was started and when it answered); $3 tells
+# the start in the failure's words.
+start_pulse_at() {
+    launch_recorder "$1" null.monitor
+    recorder_pid=$started_recorder
+    arm_poller
+    sleep_until $((t0 + $(ms "$2")))
+    start_pulse || fail "the sound server could not be started $3"
+}
+
 # The program said once, on one line, that no tones can be heard, and nothing else.
 told_once() {
     show "$work/$1.err" "the program said"
@@ -283,11 +304,7 @@ fi
 
 if step restart; then
     echo "== sound server restart: a 14 s run, the server killed at 4 s, started again at 7 s"
-    start_pulse || fail "the sound server could not be started"
-    start_recorder rec-before null.monitor
-    recorder_pid=$started_recorder
-    t0=$(now_ns)
-    start_program restart 14
+    start_recorded_run restart 14 rec-before
     sleep_until $((t0 + $(ms 4000)))
     killed_ns=$(now_ns)
     # Killed outright: it leaves its socket and pid file behind, as a crashed server does.
@@ -297,11 +314,7 @@ if step restart; then
     stop_pid "$recorder_pid" INT
     recorder_pid=""
     # The recorder is there from the server's first moment, to show when the tones came.
-    launch_recorder rec-after null.monitor
-    recorder_pid=$started_recorder
-    arm_poller
-    sleep_until $((t0 + $(ms 7000)))
-    start_pulse || fail "the sound server could not be started again"
+    start_pulse_at rec-after 7000 again
     echo "the server was killed $(((killed_ns - t0) / 1000000)) ms after the program was" \
         "started, started again at $(((launched_ns - t0) / 1000000)) ms and answered at" \
         "$(((answered_ns - t0) / 1000000)) ms"
@@ -330,11 +343,7 @@ if step late; then
     mkdir -m 700 "$XDG_RUNTIME_DIR"
     t0=$(now_ns)
     start_program late 10
-    launch_recorder rec-late null.monitor
-    recorder_pid=$started_recorder
-    arm_poller
-    sleep_until $((t0 + $(ms 3000)))
-    start_pulse || fail "the sound server could not be started during the run"
+    start_pulse_at rec-late 3000 "during the run"
     echo "the server was started $(((launched_ns - t0) / 1000000)) ms after the program and" \
         "answered at $(((answered_ns - t0) / 1000000)) ms"
     await_recorder rec-late "$recorder_pid"
@@ -353,11 +362,7 @@ fi
 
 if step switch; then
     echo "== output change: a 12 s run, a second null sink made the default at 5 s"
-    start_pulse || fail "the sound server could not be started"
-    start_recorder rec-first null.monitor
-    recorder_pid=$started_recorder
-    t0=$(now_ns)
-    start_program switch 12
+    start_recorded_run switch 12 rec-first
     sleep_until $((t0 + $(ms 3000)))
     sound_session_add_sink phones || fail "the second null sink cannot be loaded"
     start_recorder rec-phones phones.monitor
