@@ -32,13 +32,15 @@ import statistics
 import subprocess
 import sys
 import time
-import wave
 
-RATE = 44100
-FRAME = 4  # bytes: 16-bit stereo
-TITLE_CAPTION = "Tarrowin (Alternating bilateral visuals and tones for EMDR)"
-SETTINGS_CAPTION = "Setttings"
-STIMULATION_CAPTION = "Alternating Bilateral Stimulation"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "harness"))
+import tones as detector  # noqa: E402
+from desktop import (Desktop, SETTINGS_CAPTION, STIMULATION_CAPTION,  # noqa: E402
+                     TITLE_CAPTION)
+
+RATE = detector.RATE
+FRAME = detector.FRAME
 # Sound Tones on the settings window, in pixels of its client area (stored in twips / 15).
 SOUNDTONES_AT = (4080 // 15 + 8, 3840 // 15 + 16)
 MOTION_SPEEDS = (5, 65, 85)
@@ -301,92 +303,17 @@ class Recording:
         return len(self.data) // FRAME
 
 
-class ToneFile:
-    def __init__(self, path):
-        with wave.open(path) as w:
-            if (w.getnchannels(), w.getsampwidth(), w.getframerate()) != (2, 2, RATE):
-                raise RuntimeError(f"{path}: not 16-bit stereo at {RATE} Hz")
-            self.data = w.readframes(w.getnframes())
-        self.path = path
-        first = re.compile(rb"[^\x00]").search(self.data)
-        self.lead = first.start() // FRAME  # silent frames before the first sound
-        # The channel that sounds: 0 left, 1 right (each file sounds in one channel only).
-        self.channel = (first.start() % FRAME) // 2
-
-
 def find_tones(recording, tones):
-    """[(first frame, side, sample-exact, gap frames)] of every tone in the recording. A tone
-    begins at the first non-silent frame after silence; its side is the channel that sounds.
-    It is sample-exact when the recording from its file's first frame on equals the file.
-    One that is not is looked at for the mark of playback underruns (see underrun_gap): the
-    frames lost to them, or None when the tone differs in any other way."""
-    found = []
-    data = recording.data
-    nonzero = re.compile(rb"[^\x00]")
-    quiet = b"\x00" * (FRAME * 200)  # 4.5 ms of silence ends a tone
-    pos = 0
-    while True:
-        m = nonzero.search(data, pos)
-        if not m:
-            break
-        frame = m.start() // FRAME
-        channel = (m.start() % FRAME) // 2
-        side = 1 if channel == 0 else 2
-        tone = tones[side]
-        start = frame - tone.lead
-        begin = start * FRAME
-        exact = begin >= 0 and data[begin:begin + len(tone.data)] == tone.data
-        dropout = None if exact else underrun_gap(data, begin, tone.data)
-        gap = 0 if exact else dropout[0] if dropout else None
-        if exact:
-            pos = begin + len(tone.data)
-        elif dropout:
-            pos = dropout[1]
-        else:
-            end = data.find(quiet, m.start())
-            pos = end if end >= 0 else len(data)
-        pos += (-pos) % FRAME  # frame-aligned again
-        found.append((start, side, exact, gap))
-    return found
-
-
-def underrun_gap(data, begin, tone, most=5):
-    """(frames lost, end in the recording) of a tone hit by playback underruns, when that is
-    all that differs from its file: the recording is the file with stretches of it silenced
-    or skipped (the sound server ran out of samples, played silence, then skipped ahead to
-    catch up; a tone whose rest was lost may be followed at once by the next one, on the
-    other channel), up to `most` times. None for any other difference."""
-    if begin < 0:
-        return None
-    nonzero = re.compile(rb"[^\x00]")
-    channel = re.compile(rb"[^\x00]").search(tone).start() % FRAME // 2
-    at, done, lost = begin, 0, 0
-    for _ in range(most + 1):
-        rest = tone[done:]
-        got = data[at:at + len(rest)]
-        if got == rest:
-            return lost, at + len(rest)
-        same = 0
-        while same < len(got) and got[same] == rest[same]:
-            same += 1
-        same -= same % FRAME
-        at += same
-        done += same
-        m = nonzero.search(data, at, at + len(tone) - done)
-        if not m or m.start() % FRAME // 2 != channel:
-            # The rest of the tone never came.
-            end = m.start() - m.start() % FRAME if m else at + len(tone) - done
-            return lost + (len(tone) - done) // FRAME, end
-        resumed = m.start() - m.start() % FRAME
-        probe = data[resumed:resumed + 16 * FRAME]
-        k = tone.find(probe, done)
-        while k >= 0 and k % FRAME:
-            k = tone.find(probe, k + 1)
-        if k < 0 or (k == done and resumed == at):
-            return None  # the samples differ
-        lost += (k - done) // FRAME
-        at, done = resumed, k
-    return None
+    """[(first frame, side, sample-exact, gap frames)] of every tone in the recording
+    (tests/harness/tones.py finds them): its side 1 left, 2 right; sample-exact when the
+    recording from its file's first frame on is the file. One that is not may bear the mark
+    of playback underruns (the file with stretches of it silenced or skipped, or its rest
+    lost): the frames lost to them; None when the tone differs in any other way."""
+    left, right = detector.channels(recording.data)
+    found = detector.find_tones(left, right, {"L": tones[1], "R": tones[2]},
+                                rest_may_be_lost=True)
+    return [(t["start"], 1 if t["side"] == "L" else 2, t["exact"],
+             0 if t["exact"] else t["lost"] if t.get("gaps") else None) for t in found]
 
 
 def match_tones(plays, recording, found):
@@ -771,37 +698,19 @@ def run_restart(args, tones, speed=65, seconds=14, kill_after=5.0, down=2.0):
 # X windows of a process -------------------------------------------------------------------
 
 
-def xdo(*words, timeout=20):
-    return subprocess.run(["xdotool", *words], capture_output=True, text=True, timeout=timeout)
+DESKTOP = Desktop(wait=15)
 
 
-def window_of(pid, caption, timeout=15):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        out = xdo("search", "--all", "--onlyvisible", "--pid", str(pid), "--name",
-                  "^" + re.escape(caption) + "$")
-        ids = out.stdout.split()
-        if ids:
-            return int(ids[0])
-        time.sleep(0.05)
-    raise RuntimeError(f"no window '{caption}' of the program")
+def window_of(pid, caption):
+    wid = DESKTOP.poll(lambda: DESKTOP.window_named(pid, caption))
+    if wid is None:
+        raise RuntimeError(f"no window '{caption}' of the program")
+    return wid
 
 
-def wait_active(wid, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        out = xdo("getactivewindow")
-        if out.stdout.strip() == str(wid):
-            return
-        time.sleep(0.05)
-    raise RuntimeError(f"window {wid} did not get the focus")
-
-
-def client_origin(wid):
-    out = subprocess.run(["xwininfo", "-id", str(wid)], capture_output=True, text=True).stdout
-    x = int(re.search(r"Absolute upper-left X:\s*(-?\d+)", out).group(1))
-    y = int(re.search(r"Absolute upper-left Y:\s*(-?\d+)", out).group(1))
-    return x, y
+def wait_active(wid):
+    if not DESKTOP.wait_active(wid):
+        raise RuntimeError(f"window {wid} did not get the focus")
 
 
 def run_cpu(args, tones, seconds, title_seconds):
@@ -821,15 +730,14 @@ def run_cpu(args, tones, seconds, title_seconds):
         floor["load"] = load_title.done()
         floor["peak_rss_kb"] = peak_rss_kb(program.pid)
 
-        xdo("key", "Return")
+        DESKTOP.key("Return")
         settings = window_of(program.pid, SETTINGS_CAPTION)
         wait_active(settings)
-        x, y = client_origin(settings)
-        xdo("mousemove", "--sync", str(x + SOUNDTONES_AT[0]), str(y + SOUNDTONES_AT[1]),
-            "click", "1")
+        x, y, _, _ = DESKTOP.client_geometry(settings)
+        DESKTOP.click(x + SOUNDTONES_AT[0], y + SOUNDTONES_AT[1])
         time.sleep(0.3)
         recorder = Recorder(args.build, args.work, "cpu")
-        xdo("key", "Return")
+        DESKTOP.key("Return")
         window_of(program.pid, STIMULATION_CAPTION)
         time.sleep(2)
         load_run = Load()
@@ -1059,8 +967,8 @@ def main():
     cpu_s = 10 if args.quick else 60
     title_s = 5 if args.quick else 30
     startup_runs = 3 if args.quick else 10
-    tones = {1: ToneFile(os.path.join(args.build, "Tones", "beep_l.wav")),
-             2: ToneFile(os.path.join(args.build, "Tones", "beep_r.wav"))}
+    tones = {1: detector.ToneFile(os.path.join(args.build, "Tones", "beep_l.wav"), "L"),
+             2: detector.ToneFile(os.path.join(args.build, "Tones", "beep_r.wav"), "R")}
 
     report = {"date": datetime.datetime.now().isoformat(timespec="seconds"),
               "machine": {"cores": os.cpu_count(), "kernel": os.uname().release,

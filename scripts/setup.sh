@@ -2,6 +2,10 @@
 # Installs the Debian packages the program and its tests need (only those missing), then
 # configures and builds into build/. Run as root on Debian 12 or 13 from the repository root.
 # Every package named here exists under this name on both releases.
+#
+#   scripts/setup.sh [--packages-only]     --packages-only: install, build nothing
+# TARROWIN_TEST_TOOLS=1 adds what the end-to-end tests need, TARROWIN_BENCH_TOOLS=1 what
+# bench/run.sh needs, TARROWIN_PACKAGE_TOOLS=1 what the Debian package needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,10 +14,15 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl1-mesa-dev
     libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2
 )
+# A real X server with a window manager, a real sound server (tests/harness/).
+servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
-    # The end-to-end tests: a real X server with a window manager, a real sound server.
-    packages+=(xvfb openbox xdotool wmctrl imagemagick x11-utils x11-xserver-utils pulseaudio pulseaudio-utils sox
-               python3 clang libclang-rt-dev)
+    # The end-to-end tests: screenshots, sound files, the sanitizer builds.
+    packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev)
+fi
+if [ "${TARROWIN_BENCH_TOOLS:-0}" = 1 ]; then
+    # The bench's start-up watch talks to the X server itself (xcb).
+    packages+=("${servers[@]}" libxcb1-dev)
 fi
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ] || [ "${TARROWIN_PACKAGE_TOOLS:-0}" = 1 ]; then
     # The Debian package: CPack finds its dependencies with dpkg-shlibdeps, on the files that
@@ -31,6 +40,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+[ "${1:-}" = --packages-only ] && exit 0
 
 build_dir=${TARROWIN_BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${TARROWIN_BUILD_TYPE:-RelWithDebInfo} ${TARROWIN_CMAKE_ARGS:-} >/dev/null

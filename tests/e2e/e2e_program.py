@@ -2,11 +2,9 @@
 """End-to-end checks of the whole program on a real X server with a window manager.
 
 run_e2e.sh starts the X server and the window manager and then this script, which starts
-the program and steers it only as a practitioner would: real key presses and pointer clicks
-(xdotool, through the server's test extension), a real close request through the window
-manager (wmctrl). What the program does is read back from the server alone: which of its
-windows are mapped, their geometry, the active window, and screenshots (ImageMagick's
-import), in which the yellow face picture is found by its colour.
+the program and steers it only as a practitioner would, and reads what it does back from the
+server alone (tests/harness/desktop.py): which of its windows are mapped, their geometry, the
+active window, and screenshots, in which the yellow face picture is found by its colour.
 
 Every check prints one PASS or FAIL line; the exit status is 1 if any check failed. The
 screenshots of a failing run are written as PNG files into the folder given by
@@ -15,53 +13,21 @@ screenshots of a failing run are written as PNG files into the folder given by
 
 import argparse
 import os
-import random
-import re
-import subprocess
 import sys
 import time
-import zlib
 
-TITLE_CAPTION = "Tarrowin (Alternating bilateral visuals and tones for EMDR)"
-SETTINGS_CAPTION = "Setttings"
-STIMULATION_CAPTION = "Alternating Bilateral Stimulation"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from desktop import (Abort, Desktop, FaceModel, Program, SETTINGS_CAPTION,  # noqa: E402
+                     STIMULATION_CAPTION, TITLE_CAPTION, TWIPS_PER_PIXEL, poll, sample)
 
 SCREEN_W, SCREEN_H = 1920, 1080
-TWIPS_PER_PIXEL = 15  # 96 dpi, the program's logical resolution on X
+SCREEN = (0, 0, SCREEN_W, SCREEN_H)
 
 # The stimulation window's buttons, as stored: width and height in twips.
 PAUSE_SIZE = (1455, 495)
 SETTINGS_SIZE = (1215, 495)
 
 WAIT = 10.0  # seconds allowed for anything the window system or the program does
-
-# A face pixel: pure yellow. The grey window, the buttons and the black outline of the face
-# are far from it on at least one channel.
-_HIGH = bytes(1 if v >= 200 else 0 for v in range(256))
-_LOW = bytes(1 if v <= 80 else 0 for v in range(256))
-# Text on a button: dark on all three channels (the blue focus frame is not).
-_DARK = bytes(1 if v < 110 else 0 for v in range(256))
-
-
-class Abort(Exception):
-    """A step failed that the following steps depend on."""
-
-
-def run(args, timeout=20, check=False):
-    result = subprocess.run(args, capture_output=True, text=True, timeout=timeout)
-    if check and result.returncode != 0:
-        raise Abort(f"{' '.join(args)} failed ({result.returncode}): {result.stderr.strip()}")
-    return result
-
-
-def poll(predicate, timeout=WAIT, interval=0.1):
-    """The first true value of predicate() within timeout seconds, else the last value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)
 
 
 def twips_round(value):
@@ -73,239 +39,6 @@ def pixels_of(twips):
     # The toolkit shows twips at the nearest pixel, halves away from zero.
     v = twips / TWIPS_PER_PIXEL
     return int(v + 0.5) if v >= 0 else -int(-v + 0.5)
-
-
-# ------------------------------------------------------------------------------------------
-# Screenshots
-
-
-class Shot:
-    def __init__(self, name, width, height, data, path):
-        self.name = name
-        self.width = width
-        self.height = height
-        self.data = data
-        self.path = path
-
-    def rows(self, rect):
-        x, y, w, h = rect
-        for row in range(y, y + h):
-            start = (row * self.width + x) * 3
-            yield self.data[start:start + w * 3]
-
-    def region(self, rect):
-        return b"".join(self.rows(rect))
-
-    def uniform(self, rect):
-        """Whether every pixel of the rectangle has the same colour."""
-        block = self.region(rect)
-        first = block[:3]
-        return block == first * (len(block) // 3)
-
-    def ink_extent(self, rect):
-        """Horizontal extent (pixels) of dark text pixels inside the rectangle, 0 if none."""
-        lo, hi = None, None
-        for line in self.rows(rect):
-            r = line[0::3].translate(_DARK)
-            g = line[1::3].translate(_DARK)
-            b = line[2::3].translate(_DARK)
-            mask = (int.from_bytes(r, "little") & int.from_bytes(g, "little")
-                    & int.from_bytes(b, "little"))
-            if mask:
-                first = (mask & -mask).bit_length() - 1
-                last = mask.bit_length() - 1
-                # Each pixel is one byte of the mask: bit 8*i marks pixel i.
-                first //= 8
-                last //= 8
-                lo = first if lo is None else min(lo, first)
-                hi = last if hi is None else max(hi, last)
-        return 0 if lo is None else hi - lo + 1
-
-
-def parse_ppm(data):
-    """Width, height and the RGB bytes of a binary PPM (P6, maxval 255)."""
-    fields = []
-    pos = 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos) + 1
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    pos += 1  # the single whitespace after maxval
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise ValueError(f"unexpected image format {fields[0]!r} maxval {fields[3]!r}")
-    width, height = int(fields[1]), int(fields[2])
-    pixels = data[pos:pos + width * height * 3]
-    if len(pixels) != width * height * 3:
-        raise ValueError("truncated image")
-    return width, height, pixels
-
-
-def yellow_pixels(data, width, rect, limit=20000):
-    """Coordinates (x, y) of the face-yellow pixels inside rect (screen coordinates)."""
-    x0, y0, w, h = rect
-    found = []
-    for row in range(y0, y0 + h):
-        start = (row * width + x0) * 3
-        line = data[start:start + w * 3]
-        r = line[0::3].translate(_HIGH)
-        g = line[1::3].translate(_HIGH)
-        b = line[2::3].translate(_LOW)
-        mask = int.from_bytes(r, "little") & int.from_bytes(g, "little") \
-            & int.from_bytes(b, "little")
-        while mask:
-            low = mask & -mask
-            found.append((x0 + (low.bit_length() - 1) // 8, row))
-            mask ^= low
-            if len(found) > limit:
-                return found
-    return found
-
-
-class FaceModel:
-    """Where the yellow pixels sit inside the picture file, to turn a found face back into
-    the picture's top-left corner."""
-
-    def __init__(self, path):
-        index = self._index_of_32(path)
-        out = subprocess.run(["convert", f"{path}[{index}]", "-background", "#808080",
-                              "-flatten", "-depth", "8", "ppm:-"], capture_output=True,
-                             timeout=30)
-        if out.returncode != 0:
-            raise Abort(f"{path}: cannot be read ({out.stderr.decode(errors='replace')})")
-        self.width, self.height, data = parse_ppm(out.stdout)
-        pts = yellow_pixels(data, self.width, (0, 0, self.width, self.height))
-        if not pts:
-            raise Abort(f"{path}: no yellow pixels in the picture")
-        self.count = len(pts)
-        self.dx = min(p[0] for p in pts)
-        self.dy = min(p[1] for p in pts)
-        self.box_w = max(p[0] for p in pts) - self.dx + 1
-        self.box_h = max(p[1] for p in pts) - self.dy + 1
-
-    @staticmethod
-    def _index_of_32(path):
-        out = run(["identify", "-format", "%p %w %h\n", path], check=True)
-        for line in out.stdout.splitlines():
-            parts = line.split()
-            if len(parts) == 3 and parts[1] == "32" and parts[2] == "32":
-                return int(parts[0])
-        return 0
-
-
-# ------------------------------------------------------------------------------------------
-# The X server's view of the program
-
-
-class Desktop:
-    def __init__(self, work):
-        self.work = work
-        self.shots = []
-        self.counter = 0
-
-    # Windows ---------------------------------------------------------------------------
-
-    def mapped_windows(self, pid):
-        """{window id: caption} of the program's viewable windows."""
-        out = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid)])
-        windows = {}
-        for line in out.stdout.split():
-            wid = int(line)
-            name = run(["xdotool", "getwindowname", str(wid)])
-            if name.returncode == 0:
-                windows[wid] = name.stdout.rstrip("\n")
-        return windows
-
-    def captions(self, pid):
-        return sorted(self.mapped_windows(pid).values())
-
-    def window_named(self, pid, caption):
-        for wid, name in self.mapped_windows(pid).items():
-            if name == caption:
-                return wid
-        return None
-
-    @staticmethod
-    def active_window():
-        out = run(["xdotool", "getactivewindow"])
-        return int(out.stdout.strip()) if out.returncode == 0 and out.stdout.strip() else None
-
-    @staticmethod
-    def client_geometry(wid):
-        """(x, y, width, height) of the window's client area on the screen."""
-        out = run(["xwininfo", "-id", str(wid)])
-        values = {}
-        for key, label in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
-                           ("w", "Width"), ("h", "Height")):
-            m = re.search(rf"^\s*{label}:\s*(-?\d+)", out.stdout, re.M)
-            if not m:
-                return None
-            values[key] = int(m.group(1))
-        return values["x"], values["y"], values["w"], values["h"]
-
-    @staticmethod
-    def frame_extents(wid):
-        """(left, right, top, bottom) of the frame the window manager put around it."""
-        out = run(["xprop", "-id", str(wid), "-notype", "_NET_FRAME_EXTENTS"])
-        m = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out.stdout)
-        return tuple(int(v) for v in m.groups()) if m else None
-
-    def frame_geometry(self, wid):
-        client = self.client_geometry(wid)
-        extents = self.frame_extents(wid)
-        if not client or not extents:
-            return None
-        x, y, w, h = client
-        left, right, top, bottom = extents
-        return x - left, y - top, w + left + right, h + top + bottom
-
-    # Input -----------------------------------------------------------------------------
-
-    @staticmethod
-    def key(name):
-        run(["xdotool", "key", name], check=True)
-
-    @staticmethod
-    def click(x, y):
-        run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], check=True)
-
-    @staticmethod
-    def pointer_to(x, y):
-        run(["xdotool", "mousemove", "--sync", str(x), str(y)], check=True)
-
-    # Screenshots -----------------------------------------------------------------------
-
-    def shot(self, label):
-        self.counter += 1
-        name = f"{self.counter:03d}-{label}"
-        out = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
-                             capture_output=True, timeout=30)
-        if out.returncode != 0:
-            raise Abort(f"screenshot failed: {out.stderr.decode(errors='replace').strip()}")
-        width, height, pixels = parse_ppm(out.stdout)
-        # Kept compressed (a mostly grey screen packs small) until a failure asks for them.
-        path = os.path.join(self.work, name + ".ppm.z")
-        with open(path, "wb") as f:
-            f.write(zlib.compress(out.stdout, 1))
-        shot = Shot(name, width, height, pixels, path)
-        self.shots.append(shot)
-        return shot
-
-    def save_shots(self, folder):
-        os.makedirs(folder, exist_ok=True)
-        for shot in self.shots:
-            if not os.path.exists(shot.path):
-                continue
-            with open(shot.path, "rb") as f:
-                ppm = zlib.decompress(f.read())
-            subprocess.run(["convert", "ppm:-", os.path.join(folder, shot.name + ".png")],
-                           input=ppm, capture_output=True, timeout=60)
 
 
 # ------------------------------------------------------------------------------------------
@@ -391,23 +124,23 @@ def distance_to_segment(p, a, b):
 class E2E:
     def __init__(self, args):
         self.args = args
-        self.desktop = Desktop(args.work)
+        self.desktop = Desktop(WAIT, args.work)
         self.passed = 0
         self.failed = 0
         self.program = None
-        self.stderr_path = os.path.join(args.work, "program.stderr")
-        self.stdout_path = os.path.join(args.work, "program.stdout")
-        folder = os.path.dirname(args.program)
-        self.face = FaceModel(os.path.join(folder, "Pictures", "Face.ico"))
+        self.face = FaceModel(os.path.join(os.path.dirname(args.program), "Pictures",
+                                           "Face.ico"))
         self.layout = None
+        self.stim = None
+        self.pause_ink = self.pause_look = None
 
     # Reporting -------------------------------------------------------------------------
 
     def check(self, ok, what, detail=""):
-        if not ok and self.program and self.program.poll() is not None and \
+        if not ok and self.program and self.program.status() is not None and \
                 "closing" not in what:
             detail = (detail + "; " if detail else "") + \
-                f"the program has ended, status {self.program.returncode}"
+                f"the program has ended, status {self.program.status()}"
         if ok:
             self.passed += 1
             print(f"PASS: {what}", flush=True)
@@ -422,29 +155,8 @@ class E2E:
 
     # The program -----------------------------------------------------------------------
 
-    def start_program(self):
-        env = dict(os.environ)
-        env["SDL_AUDIODRIVER"] = "dummy"
-        env.pop("QT_QPA_PLATFORM", None)
-        self.stdout_file = open(self.stdout_path, "wb")
-        self.stderr_file = open(self.stderr_path, "wb")
-        self.program = subprocess.Popen([self.args.program], cwd=self.args.work, env=env,
-                                        stdin=subprocess.DEVNULL, stdout=self.stdout_file,
-                                        stderr=self.stderr_file)
-        with open(os.path.join(self.args.work, "program.pid"), "w") as f:
-            f.write(f"{self.program.pid}\n")
-
     def pid(self):
         return self.program.pid
-
-    def stop_program(self):
-        if self.program and self.program.poll() is None:
-            self.program.terminate()
-            try:
-                self.program.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.program.kill()
-                self.program.wait()
 
     def wait_for_captions(self, expected):
         """Polls until exactly these windows of the program are mapped; the last list seen."""
@@ -455,43 +167,41 @@ class E2E:
             seen[:] = self.desktop.captions(self.pid())
             return seen == expected
 
-        poll(matches)
+        poll(matches, WAIT)
         return seen
+
+    def require_focus(self, caption, what):
+        """The program's window of this caption becomes the active one; its id."""
+        d = self.desktop
+        wid = d.window_named(self.pid(), caption)
+        self.require(d.wait_active(wid), what, f"active window {d.active_window()}, "
+                     f"{caption!r} {wid}")
+        return wid
+
+    def paused_shot(self, label):
+        """A screenshot once Show Settings Screen is drawn in the control row, else None."""
+        rect = self.layout.settings
+        return poll(lambda: (lambda s: s if not s.uniform(rect) else None)(
+            self.desktop.shot(label)), WAIT)
 
     # Face tracking ---------------------------------------------------------------------
 
     def face_at(self, shot):
         """Top-left corner of the picture in client pixels, or None (with the reason)."""
         cx, cy = self.layout.client[:2]
-        pts = yellow_pixels(shot.data, shot.width, self.layout.client)
-        if not pts:
+        box = shot.yellow_box(self.layout.client)
+        if not box:
             return None, "no face in the window"
-        x0 = min(p[0] for p in pts)
-        y0 = min(p[1] for p in pts)
-        bw = max(p[0] for p in pts) - x0 + 1
-        bh = max(p[1] for p in pts) - y0 + 1
-        if len(pts) > self.face.count or bw > self.face.box_w or bh > self.face.box_h:
-            return None, (f"{len(pts)} yellow pixels in {bw}x{bh} at ({x0},{y0}), more than "
+        count, x0, y0, x1, y1 = box
+        bw, bh = x1 - x0 + 1, y1 - y0 + 1
+        if count > self.face.count or bw > self.face.box_w or bh > self.face.box_h:
+            return None, (f"{count} yellow pixels in {bw}x{bh} at ({x0},{y0}), more than "
                           f"one face")
         return (x0 - self.face.dx - cx, y0 - self.face.dy - cy), ""
 
     def positions(self, label, count):
-        """Face positions from count screenshots a few hundred ms apart; a shot in which the
-        face cannot be told (a repaint caught half-way) is taken again, a few times at most.
-        The gaps vary, so that the shots do not keep falling on the same phase of the
-        motion."""
-        found = []
-        problems = []
-        attempts = 0
-        while len(found) < count and attempts < count + 6:
-            attempts += 1
-            pos, why = self.face_at(self.desktop.shot(label))
-            if pos is None:
-                problems.append(why)
-            else:
-                found.append(pos)
-            time.sleep(random.uniform(0.05, 0.4))
-        return found, problems
+        """Face positions from count screenshots a few hundred ms apart."""
+        return sample(lambda: self.face_at(self.desktop.shot(label)), count, (0.05, 0.4))
 
     def moving(self, label):
         """Whether the face is seen in more than one place. It stops at a handful of places
@@ -546,62 +256,63 @@ class E2E:
     # The steps -------------------------------------------------------------------------
 
     def run(self):
-        d = self.desktop
-        self.start_program()
+        self.program = Program(self.args.program, self.args.work)
+        for step in (self.open_title, self.continue_to_settings, self.start_stimulation,
+                     self.check_control_row, self.check_speed_and_patterns, self.check_pause,
+                     self.check_resume, self.check_settings_and_back, self.check_close):
+            step()
 
-        # Title window.
+    def open_title(self):
         seen = self.wait_for_captions([TITLE_CAPTION])
         self.require(TITLE_CAPTION in seen, "the title window is shown", f"mapped: {seen}")
         time.sleep(0.5)  # anything else the program might map at start
-        seen = d.captions(self.pid())
+        seen = self.desktop.captions(self.pid())
         self.check(seen == [TITLE_CAPTION], "the title window is the only window shown",
                    f"mapped: {seen}")
-        title = d.window_named(self.pid(), TITLE_CAPTION)
-        self.require(poll(lambda: d.active_window() == title), "the title window has the focus",
-                     f"active window {d.active_window()}, title {title}")
+        self.require_focus(TITLE_CAPTION, "the title window has the focus")
 
-        # Continue, by Enter on the focused Continue button.
-        d.key("Return")
+    def continue_to_settings(self):
+        """Continue, by Enter on the focused Continue button."""
+        self.desktop.key("Return")
         seen = self.wait_for_captions([SETTINGS_CAPTION])
         self.require(seen == [SETTINGS_CAPTION],
                      "Enter on Continue: the settings window is shown, the title is gone",
                      f"mapped: {seen}")
-        settings = d.window_named(self.pid(), SETTINGS_CAPTION)
-        self.require(poll(lambda: d.active_window() == settings),
-                     "the settings window has the focus", f"active window {d.active_window()}")
+        self.require_focus(SETTINGS_CAPTION, "the settings window has the focus")
 
-        # Enter on the settings window starts the stimulation.
+    def start_stimulation(self):
+        """Enter on the settings window starts the stimulation, on the whole screen."""
+        d = self.desktop
         d.key("Return")
         seen = self.wait_for_captions([STIMULATION_CAPTION])
         self.require(seen == [STIMULATION_CAPTION],
                      "Enter on the settings: the stimulation window is shown, the settings "
                      "window is gone", f"mapped: {seen}")
-        stim = d.window_named(self.pid(), STIMULATION_CAPTION)
-        full = (0, 0, SCREEN_W, SCREEN_H)
-        frame = poll(lambda: (lambda f: f if f == full else None)(d.frame_geometry(stim)))
-        self.require(frame == full, "the stimulation window covers the screen (frame "
-                     "1920x1080 at 0,0)", f"frame {d.frame_geometry(stim)}")
-        client = d.client_geometry(stim)
-        self.layout = StimulationLayout(client, frame, self.face.width, self.face.height)
-        self.require(poll(lambda: d.active_window() == stim),
-                     "the stimulation window has the focus", f"active window {d.active_window()}")
-        # The pointer rests where no button and no track is.
-        d.pointer_to(SCREEN_W - 5, SCREEN_H // 4)
+        self.stim = d.window_named(self.pid(), STIMULATION_CAPTION)
+        self.require(d.covers(self.stim, SCREEN), "the stimulation window covers the screen "
+                     "(frame 1920x1080 at 0,0)", f"frame {d.frame_geometry(self.stim)}")
+        self.layout = StimulationLayout(d.client_geometry(self.stim), SCREEN,
+                                        self.face.width, self.face.height)
+        self.require_focus(STIMULATION_CAPTION, "the stimulation window has the focus")
+        d.rest_pointer(SCREEN)
 
+    def check_control_row(self):
+        """The face moves; the control row shows Pause alone."""
         ok, detail = self.moving("start")
         self.check(ok, "the face moves once the stimulation has started", detail)
-        running = d.shot("running-buttons")
+        running = self.desktop.shot("running-buttons")
         pause_rect, settings_rect = self.layout.pause, self.layout.settings
         self.check(not running.uniform(pause_rect) and running.uniform(settings_rect),
                    "control row: Pause shown near the bottom, Show Settings Screen hidden",
                    f"Pause at {pause_rect}, Show Settings Screen at {settings_rect}")
-        pause_ink = running.ink_extent(pause_rect)
-        pause_look = running.region(pause_rect)
+        self.pause_ink = running.ink_extent(pause_rect)
+        self.pause_look = running.region(pause_rect)
 
-        # Speed 9, then each pattern by its key. On "-" the shots wait until the first leg,
-        # which starts at 15 steps whatever the speed, is over, and then show where the face
-        # stops: 6 steps a leg at the speed of key 9, 9 steps at the speed the run began with.
-        d.key("9")
+    def check_speed_and_patterns(self):
+        """Speed 9, then each pattern by its key. On "-" the shots wait until the first leg,
+        which starts at 15 steps whatever the speed, is over, and then show where the face
+        stops: 6 steps a leg at the speed of key 9, 9 steps at the speed the run began with."""
+        self.desktop.key("9")
         found = self.check_pattern("minus", 1, "-", samples=12, settle=1.5)
         if found:
             fast = self.layout.sideways_stops(steps_at(SPEED_OF_KEY_9))
@@ -613,15 +324,16 @@ class E2E:
         for key, pattern, symbol in (("bar", 2, "|"), ("backslash", 3, "\\"), ("slash", 4, "/")):
             self.check_pattern(key, pattern, symbol)
 
-        # Esc pauses: the face stands still, the Pause button reads Resume and the Show
-        # Settings Screen button appears beside it.
+    def check_pause(self):
+        """Esc pauses: the face stands still, the Pause button reads Resume and the Show
+        Settings Screen button appears beside it."""
+        d = self.desktop
         d.key("minus")
         time.sleep(0.3)
         d.key("Escape")
-        paused = poll(lambda: (lambda s: s if not s.uniform(settings_rect) else None)(
-            d.shot("pausing")))
-        self.check(bool(paused), "Esc: Show Settings Screen appears in the control row",
-                   f"nothing drawn at {settings_rect}")
+        self.check(bool(self.paused_shot("pausing")),
+                   "Esc: Show Settings Screen appears in the control row",
+                   f"nothing drawn at {self.layout.settings}")
         time.sleep(0.2)
         first = d.shot("paused-a")
         time.sleep(0.5)
@@ -630,37 +342,42 @@ class E2E:
         p2, why2 = self.face_at(second)
         self.check(p1 is not None and p1 == p2, "Esc: the face stands still (two shots 500 ms "
                    "apart)", f"{p1 or why1} then {p2 or why2}")
-        resume_ink = second.ink_extent(pause_rect)
-        self.check(second.region(pause_rect) != pause_look and resume_ink > pause_ink,
+        resume_ink = second.ink_extent(self.layout.pause)
+        self.check(second.region(self.layout.pause) != self.pause_look
+                   and resume_ink > self.pause_ink,
                    "Esc: the Pause button's caption changed to the longer Resume",
-                   f"text {pause_ink} px wide before, {resume_ink} px now")
+                   f"text {self.pause_ink} px wide before, {resume_ink} px now")
 
-        # Esc again resumes.
+    def check_resume(self):
+        """Esc again resumes."""
+        d = self.desktop
         d.key("Escape")
-        poll(lambda: d.shot("resuming").uniform(settings_rect))
+        poll(lambda: d.shot("resuming").uniform(self.layout.settings), WAIT)
         ok, detail = self.moving("resumed")
         self.check(ok, "Esc again: the face moves again", detail)
         again = d.shot("resumed-buttons")
-        self.check(again.region(pause_rect) == pause_look and again.uniform(settings_rect),
+        self.check(again.region(self.layout.pause) == self.pause_look
+                   and again.uniform(self.layout.settings),
                    "Esc again: the caption reads Pause as before, Show Settings Screen hidden",
                    "the control row differs from the first run")
 
-        # Pause, then Show Settings Screen leads back to the settings window.
+    def check_settings_and_back(self):
+        """Pause, then Show Settings Screen leads back to the settings window, and Enter
+        there back to the stimulation."""
+        d = self.desktop
+        pause_rect, settings_rect = self.layout.pause, self.layout.settings
         d.key("Escape")
-        paused = poll(lambda: (lambda s: s if not s.uniform(settings_rect) else None)(
-            d.shot("pausing-2")))
-        self.require(bool(paused), "Esc: paused again, Show Settings Screen shown")
+        self.require(bool(self.paused_shot("pausing-2")),
+                     "Esc: paused again, Show Settings Screen shown")
         x, y, w, h = settings_rect
         d.click(x + w // 2, y + h // 2)
         seen = self.wait_for_captions([SETTINGS_CAPTION, STIMULATION_CAPTION])
         self.require(seen == sorted([SETTINGS_CAPTION, STIMULATION_CAPTION]),
                      "Show Settings Screen: the settings window is shown over the stimulation",
                      f"mapped: {seen}")
-        settings = d.window_named(self.pid(), SETTINGS_CAPTION)
-        self.require(poll(lambda: d.active_window() == settings),
-                     "Show Settings Screen: the settings window has the focus",
-                     f"active window {d.active_window()}")
-        d.pointer_to(SCREEN_W - 5, SCREEN_H // 4)
+        self.require_focus(SETTINGS_CAPTION,
+                           "Show Settings Screen: the settings window has the focus")
+        d.rest_pointer(SCREEN)
         behind = d.shot("settings-again")
         self.check(behind.uniform(pause_rect) and behind.uniform(settings_rect),
                    "Show Settings Screen: both buttons of the control row are hidden")
@@ -668,36 +385,36 @@ class E2E:
         seen = self.wait_for_captions([STIMULATION_CAPTION])
         self.require(seen == [STIMULATION_CAPTION],
                      "Enter on the settings: back to the stimulation alone", f"mapped: {seen}")
-        self.check(poll(lambda: d.active_window() == stim),
-                   "the stimulation window has the focus again",
+        self.check_restarted()
+
+    def check_restarted(self):
+        d = self.desktop
+        self.check(d.wait_active(self.stim), "the stimulation window has the focus again",
                    f"active window {d.active_window()}")
         ok, detail = self.moving("restarted")
         self.check(ok, "the face moves again after the settings", detail)
         again = d.shot("restarted-buttons")
-        self.check(not again.uniform(pause_rect) and again.ink_extent(pause_rect) == pause_ink
-                   and again.uniform(settings_rect),
+        pause_rect = self.layout.pause
+        self.check(not again.uniform(pause_rect)
+                   and again.ink_extent(pause_rect) == self.pause_ink
+                   and again.uniform(self.layout.settings),
                    "the control row shows Pause again, Show Settings Screen hidden",
-                   f"text {again.ink_extent(pause_rect)} px wide, {pause_ink} px expected")
+                   f"text {again.ink_extent(pause_rect)} px wide, {self.pause_ink} px expected")
 
-        # A close request through the window manager ends the program.
-        run(["wmctrl", "-i", "-c", hex(stim)], check=True)
-        try:
-            status = self.program.wait(timeout=WAIT)
-        except subprocess.TimeoutExpired:
-            status = None
+    def check_close(self):
+        """A close request through the window manager ends the program."""
+        self.desktop.close(self.stim)
+        status = self.program.wait(WAIT)
         self.check(status == 0, "closing the stimulation window ends the program with status 0",
                    "still running" if status is None else f"status {status}")
 
     def finish(self):
-        self.stop_program()
-        for f in (getattr(self, "stdout_file", None), getattr(self, "stderr_file", None)):
-            if f:
-                f.close()
-        if os.path.exists(self.stderr_path):
-            with open(self.stderr_path, "rb") as f:
-                errors = f.read().decode(errors="replace")
-            self.check(errors == "", "the program wrote nothing on standard error",
-                       errors.strip().replace("\n", " | ")[:2000])
+        if not self.program:
+            return
+        self.program.stop()
+        errors = self.program.errors()
+        self.check(errors == "", "the program wrote nothing on standard error",
+                   errors.strip().replace("\n", " | ")[:2000])
 
 
 def main():

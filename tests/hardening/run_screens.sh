@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2317  # cleanup is reached through trap
 # The program on large and scaled screens: under an X server of 3840x2160 pixels, and under
 # one of 1920x1080 with the toolkit's scale factor 2 (QT_SCALE_FACTOR), each with a window
 # manager. From the title to a running stimulation by key presses; the face must move on its
@@ -12,38 +11,15 @@
 # screenshots of failed checks are kept in <build folder>/screens-failure/.
 set -uo pipefail
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path to the tarrowin program>" >&2
-    exit 2
-fi
-program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=SCRIPTDIR/x_session.sh
-source "$here/x_session.sh"
-for tool in xdotool wmctrl xwininfo xprop import convert python3; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "FAIL: $tool is not installed (scripts/setup.sh with TARROWIN_TEST_TOOLS=1)"
-        exit 1
-    fi
-done
-
-shots=$(dirname "$program")/screens-failure
-rm -rf "$shots"
-work=$(mktemp -d /tmp/tarrowin-screens.XXXXXX)
-cleanup() {
-    x_session_stop
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
+# shellcheck source=SCRIPTDIR/../harness/x_session.sh
+source "$here/../harness/x_session.sh"
+x_session_runner screens "$@" || exit $?
 
 status=0
 for setup in "3840x2160 1 large-screen" "1920x1080 2 scale-2"; do
     read -r size scale label <<<"$setup"
-    x_session_start "$size"
-    started=$?
-    [ $started -eq 0 ] || exit $started
+    x_session_start "$size" || exit $?
     python3 "$here/screens.py" --program "$program" --label "$label" --scale "$scale" \
         --work "$work" --failure-shots "$shots" || status=1
     x_session_stop

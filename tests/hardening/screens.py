@@ -10,157 +10,15 @@ Exit status 0 when every check passed, 1 otherwise.
 
 import argparse
 import os
-import random
 import re
-import subprocess
 import sys
 import time
 
-TITLE = "Tarrowin (Alternating bilateral visuals and tones for EMDR)"
-SETTINGS = "Setttings"
-STIMULATION = "Alternating Bilateral Stimulation"
-FACE_SIZE = 32  # pixels of the default picture at a scale of 1
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from desktop import (Abort, Desktop, FaceModel, Program, SETTINGS_CAPTION,  # noqa: E402
+                     STIMULATION_CAPTION, TITLE_CAPTION, sample)
+
 WAIT = 15
-
-_HIGH = bytes(1 if v >= 200 else 0 for v in range(256))
-_LOW = bytes(1 if v <= 80 else 0 for v in range(256))
-
-
-class Abort(Exception):
-    pass
-
-
-def run(args, check=False):
-    out = subprocess.run(args, capture_output=True, text=True, timeout=60)
-    if check and out.returncode != 0:
-        raise Abort(f"{' '.join(args)}: {out.stderr.strip()}")
-    return out
-
-
-def poll(predicate, timeout=WAIT, interval=0.1):
-    end = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() > end:
-            return value
-        time.sleep(interval)
-
-
-# ------------------------------------------------------------------------------------------
-# Windows
-
-
-def window_named(pid, caption):
-    out = run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid), "--name",
-               "^" + re.escape(caption) + "$"])
-    ids = out.stdout.split()
-    return ids[0] if ids else None
-
-
-def active_window():
-    return run(["xdotool", "getactivewindow"]).stdout.strip()
-
-
-def client_geometry(wid):
-    """(x, y, width, height) of the window's client area on the screen."""
-    out = run(["xwininfo", "-id", wid]).stdout
-    values = {}
-    for key, label in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
-                       ("w", "Width"), ("h", "Height")):
-        m = re.search(label + r":\s+(-?\d+)", out)
-        if not m:
-            return None
-        values[key] = int(m.group(1))
-    return values["x"], values["y"], values["w"], values["h"]
-
-
-def frame_extents(wid):
-    """(left, right, top, bottom) of the window manager's frame."""
-    out = run(["xprop", "-id", wid, "_NET_FRAME_EXTENTS"]).stdout
-    m = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
-    return tuple(int(v) for v in m.groups()) if m else (0, 0, 0, 0)
-
-
-def key(name):
-    run(["xdotool", "key", name], check=True)
-
-
-# ------------------------------------------------------------------------------------------
-# Screenshots
-
-
-def parse_ppm(data):
-    fields = []
-    pos = 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos) + 1
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    pos += 1
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise Abort(f"unexpected screenshot format {fields[0]!r}")
-    width, height = int(fields[1]), int(fields[2])
-    pixels = data[pos:pos + width * height * 3]
-    if len(pixels) != width * height * 3:
-        raise Abort("truncated screenshot")
-    return width, height, pixels
-
-
-class Shot:
-    def __init__(self, raw):
-        self.raw = raw
-        self.width, self.height, self.pixels = parse_ppm(raw)
-
-    def yellow_box(self):
-        """(count, x0, y0, x1, y1) of the face-yellow pixels on the whole screen, or None."""
-        count = 0
-        x0 = y0 = x1 = y1 = None
-        row_bytes = self.width * 3
-        for row in range(self.height):
-            line = self.pixels[row * row_bytes:(row + 1) * row_bytes]
-            mask = (int.from_bytes(line[0::3].translate(_HIGH), "little")
-                    & int.from_bytes(line[1::3].translate(_HIGH), "little")
-                    & int.from_bytes(line[2::3].translate(_LOW), "little"))
-            if not mask:
-                continue
-            first = ((mask & -mask).bit_length() - 1) // 8
-            last = (mask.bit_length() - 1) // 8
-            count += bin(mask).count("1")
-            x0 = first if x0 is None else min(x0, first)
-            x1 = last if x1 is None else max(x1, last)
-            y0 = row if y0 is None else y0
-            y1 = row
-        return None if x0 is None else (count, x0, y0, x1, y1)
-
-
-def screenshot():
-    out = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
-                         capture_output=True, timeout=60)
-    if out.returncode != 0:
-        raise Abort(f"screenshot failed: {out.stderr.decode(errors='replace').strip()}")
-    return Shot(out.stdout)
-
-
-def face_model(path, scale):
-    """Where the yellow sits inside the picture, in screen pixels at the given scale:
-    (count, left offset, top offset, box width, box height) of the picture's own yellow."""
-    out = subprocess.run(["convert", f"{path}[0]", "-background", "#808080", "-flatten",
-                          "-depth", "8", "ppm:-"], capture_output=True, timeout=30)
-    if out.returncode != 0:
-        raise Abort(f"{path}: {out.stderr.decode(errors='replace')}")
-    box = Shot(out.stdout).yellow_box()
-    if not box:
-        raise Abort(f"{path}: no yellow in the picture")
-    count, x0, y0, x1, y1 = box
-    return (count * scale * scale, x0 * scale, y0 * scale, (x1 - x0 + 1) * scale,
-            (y1 - y0 + 1) * scale)
 
 
 # ------------------------------------------------------------------------------------------
@@ -172,10 +30,11 @@ class Screens:
         self.args = args
         self.scale = args.scale
         self.failures = 0
-        self.process = None
+        self.program = None
         self.last_shot = None
-        self.face = face_model(os.path.join(os.path.dirname(args.program), "Pictures",
-                                            "Face.ico"), self.scale)
+        self.desktop = Desktop(WAIT)
+        self.face = FaceModel(os.path.join(os.path.dirname(args.program), "Pictures",
+                                           "Face.ico"), self.scale)
 
     def check(self, ok, what, detail=""):
         print(("ok   - " if ok else "FAIL - ") + f"[{self.args.label}] {what}"
@@ -192,47 +51,35 @@ class Screens:
     def keep_shot(self, what):
         if not self.last_shot or not self.args.failure_shots:
             return
-        os.makedirs(self.args.failure_shots, exist_ok=True)
         name = re.sub(r"[^A-Za-z0-9]+", "-", f"{self.args.label}-{what}")[:80] + ".png"
-        subprocess.run(["convert", "ppm:-", os.path.join(self.args.failure_shots, name)],
-                       input=self.last_shot.raw, timeout=60)
+        self.last_shot.save_png(os.path.join(self.args.failure_shots, name))
 
     def shot(self):
-        self.last_shot = screenshot()
+        self.last_shot = self.desktop.shot()
         return self.last_shot
 
-    def faces(self, count):
-        """Yellow boxes from count screenshots taken at uneven gaps; shots that caught a
-        repaint half-way (no face, or more yellow than one face) are taken again a few
-        times."""
-        found, problems = [], []
-        attempts = 0
-        limit = self.face[0] * 1.3 + 10
-        while len(found) < count and attempts < count + 6:
-            attempts += 1
-            box = self.shot().yellow_box()
-            if box is None:
-                problems.append("no face on the screen")
-            elif box[0] > limit:
-                problems.append(f"{box[0]} yellow pixels, more than one face")
-            else:
-                found.append(box)
-            time.sleep(random.uniform(0.05, 0.35))
-        return found, problems
+    def face_box(self):
+        """The yellow box of one face on the whole screen, or None (with the reason): a shot
+        that caught a repaint half-way has no face, or more yellow than one face."""
+        box = self.shot().yellow_box()
+        if box is None:
+            return None, "no face on the screen"
+        if box[0] > self.face.count * 1.3 + 10:
+            return None, f"{box[0]} yellow pixels, more than one face"
+        return box, None
 
     def check_on_track(self, label, wid):
         """The face moves along the horizontal track of the window as it is now: its top at
         the middle of the window's outer height less the picture's, its left between the
         start end and the far end, every yellow pixel inside the client area."""
-        cx, cy, cw, ch = client_geometry(wid)
-        left, right, top, bottom = frame_extents(wid)
+        cx, cy, cw, ch = self.desktop.client_geometry(wid)
+        left, right, top, bottom = self.desktop.frame_extents(wid) or (0, 0, 0, 0)
         outer_w, outer_h = cw + left + right, ch + top + bottom
-        size = FACE_SIZE * self.scale
-        _, dx, dy, _, _ = self.face
-        found, problems = self.faces(8)
+        size = self.face.width
+        found, problems = sample(self.face_box, 8, (0.05, 0.35))
         self.require(len(found) >= 8, f"{label}: the face is seen in every screenshot",
                      f"{len(found)} of 8: {problems[-3:]}")
-        corners = [(b[1] - dx, b[2] - dy) for b in found]
+        corners = [(b[1] - self.face.dx, b[2] - self.face.dy) for b in found]
         expected_top = cy + (outer_h - size) / 2
         tops = [c[1] for c in corners]
         self.check(all(abs(t - expected_top) <= 3 for t in tops),
@@ -251,74 +98,81 @@ class Screens:
         self.check(spread >= min(100, cw // 4), f"{label}: the face moves",
                    f"lefts {lefts}")
 
-    def run(self):
-        env = dict(os.environ, SDL_AUDIODRIVER="dummy", QT_QPA_PLATFORM="xcb")
-        if self.scale != 1:
-            env["QT_SCALE_FACTOR"] = str(self.scale)
-        self.stderr = open(os.path.join(self.args.work, "program.err"), "w+")
-        self.process = subprocess.Popen([self.args.program], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
-        pid = self.process.pid
+    # The steps both drivers take -------------------------------------------------------
 
-        title = poll(lambda: window_named(pid, TITLE))
+    def open_settings(self):
+        """The program started, its title window shown, Continue by Enter: the settings
+        window's id."""
+        env = {"QT_SCALE_FACTOR": str(self.scale)} if self.scale != 1 else {}
+        self.program = Program(self.args.program, self.args.work, env)
+        d = self.desktop
+        title = d.poll(lambda: d.window_named(self.program.pid, TITLE_CAPTION))
         self.require(title, "the title window is shown")
-        poll(lambda: active_window() == title)
-        key("Return")
-        settings = poll(lambda: window_named(pid, SETTINGS))
+        d.wait_active(title)
+        d.key("Return")
+        settings = d.poll(lambda: d.window_named(self.program.pid, SETTINGS_CAPTION))
         self.require(settings, "Continue leads to the settings window")
-        poll(lambda: active_window() == settings)
-        key("Return")
-        stim = poll(lambda: window_named(pid, STIMULATION))
+        d.wait_active(settings)
+        return settings
+
+    def start_stimulation(self):
+        """Enter on the settings window: the stimulation window's id."""
+        d = self.desktop
+        d.key("Return")
+        stim = d.poll(lambda: d.window_named(self.program.pid, STIMULATION_CAPTION))
         self.require(stim, "Enter on the settings window starts the stimulation")
-        screen = (self.shot().width, self.last_shot.height)
+        return stim
 
-        def covers_screen():
-            g = client_geometry(stim)
-            left, right, top, bottom = frame_extents(stim)
-            return g and (g[0] - left, g[1] - top, g[2] + left + right,
-                          g[3] + top + bottom) == (0, 0) + screen
-        self.require(poll(covers_screen), f"the stimulation window covers the "
-                     f"{screen[0]}x{screen[1]} screen", f"client {client_geometry(stim)}")
-        # The pointer rests where no button and no track is.
-        run(["xdotool", "mousemove", str(screen[0] - 5), str(screen[1] // 4)])
-        self.check_on_track("full screen", stim)
-
-        # Smaller, through the window manager: the picture moves to the new track.
-        run(["wmctrl", "-r", STIMULATION, "-b", "remove,maximized_vert,maximized_horz"],
-            check=True)
-        time.sleep(0.5)
-        run(["wmctrl", "-r", STIMULATION, "-e", "0,100,100,800,600"], check=True)
-        resized = poll(lambda: (lambda g: g if g and g[2:] == (800, 600) else None)(
-            client_geometry(stim)))
-        self.require(resized, "the window manager makes the window 800x600",
-                     f"client {client_geometry(stim)}")
-        time.sleep(0.5)
-        self.check_on_track("800x600 at 100,100", stim)
-
-        errors = self.read_errors()
+    def check_close(self, stim):
+        """Nothing went wrong on the way, and a close request ends the program."""
+        errors = self.program.problems()
         self.check(not errors, "nothing went wrong in the program (no failed tick, no "
                    "file not found)", "; ".join(errors))
-        run(["wmctrl", "-c", STIMULATION], check=True)
-        try:
-            status = self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            status = None
+        self.desktop.close(stim)
+        status = self.program.wait(10)
         self.check(status == 0, "closing the stimulation window ends the program with "
                    "status 0", f"status {status}")
 
-    def read_errors(self):
-        self.stderr.flush()
-        self.stderr.seek(0)
-        return [line.strip() for line in self.stderr if line.startswith("tarrowin:")]
-
     def finish(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        if self.program:
+            self.program.stop()
+
+    # The steps of this driver ----------------------------------------------------------
+
+    def run(self):
+        self.open_settings()
+        stim = self.start_stimulation()
+        d = self.desktop
+        screen = (0, 0, self.shot().width, self.last_shot.height)
+        self.require(d.covers(stim, screen), f"the stimulation window covers the "
+                     f"{screen[2]}x{screen[3]} screen", f"client {d.client_geometry(stim)}")
+        d.rest_pointer(screen)
+        self.check_on_track("full screen", stim)
+
+        # Smaller, through the window manager: the picture moves to the new track.
+        d.unmaximize(stim)
+        time.sleep(0.5)
+        d.place(stim, 100, 100, 800, 600)
+        resized = d.poll(lambda: (lambda g: g if g and g[2:] == (800, 600) else None)(
+            d.client_geometry(stim)))
+        self.require(resized, "the window manager makes the window 800x600",
+                     f"client {d.client_geometry(stim)}")
+        time.sleep(0.5)
+        self.check_on_track("800x600 at 100,100", stim)
+        self.check_close(stim)
+
+
+def run_driver(driver, args):
+    """Runs the driver's checks; the exit status of the script."""
+    screens = driver(args)
+    try:
+        screens.run()
+    except Abort as abort:
+        print(f"[{args.label}] stopped: {abort}")
+        screens.failures = max(screens.failures, 1)
+    finally:
+        screens.finish()
+    return 0 if screens.failures == 0 else 1
 
 
 def main():
@@ -329,15 +183,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--failure-shots")
     args = parser.parse_args()
-    screens = Screens(args)
-    try:
-        screens.run()
-    except Abort as abort:
-        print(f"[{args.label}] stopped: {abort}")
-        screens.failures = max(screens.failures, 1)
-    finally:
-        screens.finish()
-    return 0 if screens.failures == 0 else 1
+    return run_driver(Screens, args)
 
 
 if __name__ == "__main__":

@@ -11,132 +11,85 @@ Exit status 0 when every check passed, 1 otherwise.
 """
 
 import argparse
-import os
-import subprocess
 import sys
 import time
 
-from screens import (Abort, Screens, SETTINGS, STIMULATION, TITLE, active_window,
-                     client_geometry, frame_extents, key, poll, run, window_named)
+from screens import SETTINGS_CAPTION, Screens, run_driver
+from desktop import run
 
 A = (0, 0, 1920, 1080)
 B = (1920, 0, 1280, 1024)
 
 
-def outer_geometry(wid):
-    """(x, y, width, height) of the window with the window manager's frame."""
-    g = client_geometry(wid)
-    if not g:
-        return None
-    left, right, top, bottom = frame_extents(wid)
-    return g[0] - left, g[1] - top, g[2] + left + right, g[3] + top + bottom
-
-
 class TwoScreens(Screens):
-    def covers(self, wid, monitor):
-        return poll(lambda: outer_geometry(wid) == monitor)
-
-    def activate(self, wid):
-        run(["xdotool", "windowactivate", "--sync", wid])
-        return poll(lambda: active_window() == wid)
-
     def move_settings(self, wid, x, y):
-        run(["xdotool", "windowmove", "--sync", wid, str(x), str(y)], check=True)
-        self.require(poll(lambda: (lambda g: g and g[0] >= x and g[1] >= y)(
-            client_geometry(wid))), f"the settings window is moved to {x},{y}",
-            f"client {client_geometry(wid)}")
-        self.require(self.activate(wid), "the settings window is active again")
+        d = self.desktop
+        run(["xdotool", "windowmove", "--sync", str(wid), str(x), str(y)], check=True)
+        self.require(d.poll(lambda: (lambda g: g and g[0] >= x and g[1] >= y)(
+            d.client_geometry(wid))), f"the settings window is moved to {x},{y}",
+            f"client {d.client_geometry(wid)}")
+        self.require(d.activate(wid), "the settings window is active again")
 
     def maximize_on(self, wid, monitor, name):
         """Through the window manager, as a practitioner drags it: no longer maximized,
         moved onto the monitor, maximized there."""
-        run(["wmctrl", "-i", "-r", wid, "-b", "remove,maximized_vert,maximized_horz"],
-            check=True)
+        d = self.desktop
+        d.unmaximize(wid)
         time.sleep(0.5)
-        run(["wmctrl", "-i", "-r", wid, "-e",
-             f"0,{monitor[0] + 100},{monitor[1] + 100},800,600"], check=True)
-        poll(lambda: (lambda g: g and g[2:] == (800, 600))(client_geometry(wid)))
-        run(["wmctrl", "-i", "-r", wid, "-b", "add,maximized_vert,maximized_horz"],
-            check=True)
-        self.require(self.covers(wid, monitor), f"the window manager maximizes the window "
-                     f"on {name}", f"outer {outer_geometry(wid)}")
+        d.place(wid, monitor[0] + 100, monitor[1] + 100, 800, 600)
+        d.poll(lambda: (lambda g: g and g[2:] == (800, 600))(d.client_geometry(wid)))
+        d.maximize(wid)
+        self.require(d.covers(wid, monitor), f"the window manager maximizes the window "
+                     f"on {name}", f"outer {d.frame_geometry(wid)}")
 
-    def rest_pointer(self, monitor):
-        """Where no button and no track is: near the right edge, a quarter down."""
-        run(["xdotool", "mousemove", str(monitor[0] + monitor[2] - 5),
-             str(monitor[1] + monitor[3] // 4)])
+    def on_track(self, label, stim, monitor):
+        self.desktop.rest_pointer(monitor)
+        self.check_on_track(label, stim)
 
     def run(self):
-        env = dict(os.environ, SDL_AUDIODRIVER="dummy", QT_QPA_PLATFORM="xcb")
-        self.stderr = open(os.path.join(self.args.work, "program.err"), "w+")
-        self.process = subprocess.Popen([self.args.program], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
-        pid = self.process.pid
-
-        title = poll(lambda: window_named(pid, TITLE))
-        self.require(title, "the title window is shown")
-        poll(lambda: active_window() == title)
-        key("Return")
-        settings = poll(lambda: window_named(pid, SETTINGS))
-        self.require(settings, "Continue leads to the settings window")
-        poll(lambda: active_window() == settings)
+        d = self.desktop
+        settings = self.open_settings()
+        pid = self.program.pid
 
         # The settings window on B: the run opens there.
         self.move_settings(settings, B[0] + 300, B[1] + 200)
-        key("Return")
-        stim = poll(lambda: window_named(pid, STIMULATION))
-        self.require(stim, "Enter on the settings window starts the stimulation")
-        self.require(self.covers(stim, B), "the stimulation window opens maximized on B, the "
-                     "monitor of the settings window", f"outer {outer_geometry(stim)}")
-        self.rest_pointer(B)
-        self.check_on_track("opened on B", stim)
+        stim = self.start_stimulation()
+        self.require(d.covers(stim, B), "the stimulation window opens maximized on B, the "
+                     "monitor of the settings window", f"outer {d.frame_geometry(stim)}")
+        self.on_track("opened on B", stim, B)
 
         # Back to the settings, which the practitioner moves to A: Continue keeps the
         # stimulation window on B, where it stands.
-        key("Escape")
-        x, y, w, h = outer_geometry(stim)
-        cx, cy, _, _ = client_geometry(stim)
+        d.key("Escape")
+        x, y, w, h = d.frame_geometry(stim)
+        cx, cy, _, _ = d.client_geometry(stim)
         # "Show Settings Screen": centred, its top 2.5 button heights above the bottom edge.
-        run(["xdotool", "mousemove", "--sync", str(cx + w // 2), str(cy + h - 66), "click", "1"])
-        self.require(poll(lambda: window_named(pid, SETTINGS) == settings),
+        d.click(cx + w // 2, cy + h - 66)
+        self.require(d.poll(lambda: d.window_named(pid, SETTINGS_CAPTION) == settings),
                      "Show Settings Screen shows the settings window again")
         self.move_settings(settings, A[0] + 300, A[1] + 200)
-        key("Return")
-        self.require(poll(lambda: window_named(pid, SETTINGS) is None),
+        d.key("Return")
+        self.require(d.poll(lambda: d.window_named(pid, SETTINGS_CAPTION) is None),
                      "Continue hides the settings window")
-        self.check(self.covers(stim, B), "after a Continue from A the stimulation window is "
-                   "still maximized on B", f"outer {outer_geometry(stim)}")
-        self.rest_pointer(B)
-        self.check_on_track("second run, still on B", stim)
+        self.check(d.covers(stim, B), "after a Continue from A the stimulation window is "
+                   "still maximized on B", f"outer {d.frame_geometry(stim)}")
+        self.on_track("second run, still on B", stim, B)
 
         # Moved to A: the track follows.
         self.maximize_on(stim, A, "A")
-        self.rest_pointer(A)
-        self.check_on_track("moved to A", stim)
+        self.on_track("moved to A", stim, A)
 
         # Back on B, which is then unplugged: the window comes to A and the track with it.
         self.maximize_on(stim, B, "B")
-        self.rest_pointer(B)
-        self.check_on_track("back on B", stim)
+        self.on_track("back on B", stim, B)
         run(["xrandr", "--delmonitor", "B"], check=True)
-        self.require(self.covers(stim, A), "with B unplugged the window is maximized on A",
-                     f"outer {outer_geometry(stim)}")
+        self.require(d.covers(stim, A), "with B unplugged the window is maximized on A",
+                     f"outer {d.frame_geometry(stim)}")
         time.sleep(0.5)
-        self.require(self.process.poll() is None, "the program runs on after B is unplugged",
-                     f"status {self.process.poll()}")
-        self.rest_pointer(A)
-        self.check_on_track("B unplugged", stim)
-
-        errors = self.read_errors()
-        self.check(not errors, "nothing went wrong in the program (no failed tick, no "
-                   "file not found)", "; ".join(errors))
-        run(["wmctrl", "-i", "-c", stim], check=True)
-        try:
-            status = self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            status = None
-        self.check(status == 0, "closing the stimulation window ends the program with "
-                   "status 0", f"status {status}")
+        self.require(self.program.status() is None, "the program runs on after B is unplugged",
+                     f"status {self.program.status()}")
+        self.on_track("B unplugged", stim, A)
+        self.check_close(stim)
 
 
 def main():
@@ -147,15 +100,7 @@ def main():
     args = parser.parse_args()
     args.label = "two monitors"
     args.scale = 1
-    screens = TwoScreens(args)
-    try:
-        screens.run()
-    except Abort as abort:
-        print(f"[{args.label}] stopped: {abort}")
-        screens.failures = max(screens.failures, 1)
-    finally:
-        screens.finish()
-    return 0 if screens.failures == 0 else 1
+    return run_driver(TwoScreens, args)
 
 
 if __name__ == "__main__":

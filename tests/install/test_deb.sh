@@ -1,5 +1,4 @@
 #!/usr/bin/env bash
-# shellcheck disable=SC2317  # cleanup is reached through trap
 # The Debian package as a practitioner's machine gets it: built by CPack from the build
 # folder, its contents listed and checked, unpacked into a scratch root, and the unpacked
 # program started there (through its link in bin/) on an X server and window manager of its
@@ -17,8 +16,8 @@ if [ $# -ne 1 ] || [ ! -f "$1/CPackConfig.cmake" ]; then
 fi
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=SCRIPTDIR/../hardening/x_session.sh
-source "$here/../hardening/x_session.sh"
+# shellcheck source=SCRIPTDIR/../harness/x_session.sh
+source "$here/../harness/x_session.sh"
 
 for tool in cpack dpkg-deb xdotool wmctrl; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -27,16 +26,9 @@ for tool in cpack dpkg-deb xdotool wmctrl; do
     fi
 done
 
-scratch=$(mktemp -d /tmp/tarrowin-deb.XXXXXX)
 program_pid=""
-cleanup() {
-    stop_pid "$program_pid"
-    x_session_stop
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
+x_session_scratch deb
+scratch=$work
 
 failures=0
 check() { # check <description> <command...>
@@ -115,9 +107,7 @@ check "the icon is a 32x32 PNG" \
 check "the unpacked link resolves to the program" test -x "$root/usr/bin/tarrowin"
 
 # --- The unpacked program ----------------------------------------------------------------
-x_session_start 1920x1080
-status=$?
-[ $status -eq 0 ] || exit $status
+x_session_start 1920x1080 || exit $?
 
 # Window names are matched as regular expressions.
 title="^Tarrowin \\(Alternating"

@@ -37,22 +37,15 @@ then hold for the turns judged, and every tone heard must still be a turn's own,
 Times NS are CLOCK_MONOTONIC nanoseconds, as in TURNS.log.
 Prints a summary and exits 1 when anything fails, 2 when the input cannot be used."""
 import argparse
-import array
 import bisect
+import os
 import statistics
 import sys
-import wave
 
-RATE = 44100
-# A frame is sound when a channel's sample goes beyond this; far below the tones' peak
-# (16383) and far above anything but a signal.
-SOUND = 64
-# Silence this long (both channels) separates two tones: the tones are 80 ms long and at
-# the fastest speed a leg takes about 125 ms, so about 45 ms of silence lie between them.
-SEPARATION = RATE // 100
-# Silence on a tone's side this long, with sound on the other side, starts the next tone (a
-# tone has far shorter stretches below SOUND, at its zero crossings).
-SIDE_CHANGE = RATE // 500
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "harness"))
+from tones import RATE, ToneFile, channels, find_tones  # noqa: E402
+
 # The tone must start within this time after its turn's play command.
 MAX_DELAY_MS = 100.0
 # A tone cannot start before its play command; the recording's clock is known only to about
@@ -66,10 +59,6 @@ MAX_TURN_GAP_MS = 1000.0
 MIN_TONES = 20
 # Of the tones judged, at most this share may have gaps from the sound server running dry.
 MAX_UNDERRUN_SHARE = 1 / 20
-# At most this many gaps in one tone before it is taken for damage of another kind.
-MAX_GAPS = 5
-# Frames compared to find where in its file a tone goes on after a gap.
-PROBE = 16
 
 
 def fail_input(text):
@@ -77,24 +66,9 @@ def fail_input(text):
     sys.exit(2)
 
 
-def read_wav(path):
-    with wave.open(path) as w:
-        if (w.getframerate(), w.getnchannels(), w.getsampwidth()) != (RATE, 2, 2):
-            fail_input('%s is not 44.1 kHz 16-bit stereo' % path)
-        frames = array.array('h')
-        frames.frombytes(w.readframes(w.getnframes()))
-    if sys.byteorder != 'little':
-        frames.byteswap()
-    return frames[0::2], frames[1::2]
-
-
 def read_recording(raw_path, stamp_path):
-    samples = array.array('h')
     with open(raw_path, 'rb') as f:
-        data = f.read()
-    samples.frombytes(data[:len(data) // 4 * 4])
-    if sys.byteorder != 'little':
-        samples.byteswap()
+        left, right = channels(f.read())
     stamps = []
     with open(stamp_path) as f:
         for line in f:
@@ -102,7 +76,7 @@ def read_recording(raw_path, stamp_path):
             stamps.append((int(end), int(ns)))
     if not stamps:
         fail_input('the recording is empty')
-    return samples[0::2], samples[1::2], stamps
+    return left, right, stamps
 
 
 def read_turns(path):
@@ -150,118 +124,6 @@ class RecordingClock:
             bound = stamp - (end - frame) * 1e9 / RATE
             best = bound if best is None else min(best, bound)
         return best
-
-
-def find_tones(left, right, refs):
-    """The tones in the recording: (start frame, side, exact, whole, crosstalk peak, peak).
-
-    The start is the frame at which the tone's file begins, found by lining the first sound
-    of the recording up with the first sound of the file of its side."""
-    first_sound = {}
-    for side, (ref_l, ref_r) in refs.items():
-        ref = ref_l if side == 'L' else ref_r
-        first_sound[side] = next(i for i, v in enumerate(ref) if abs(v) > SOUND)
-    n = len(left)
-    tones = []
-    i = 0
-    while i < n:
-        if abs(left[i]) <= SOUND and abs(right[i]) <= SOUND:
-            i += 1
-            continue
-        onset, last = i, i
-        # A tone sounds on one side. Sound on the other side after its own side has fallen
-        # silent is the next tone, however little silence lies between the two (a tone held
-        # up on a busy machine can run into the next).
-        own, other = (left, right) if abs(left[i]) > SOUND else (right, left)
-        last_own = i
-        j = i
-        while j < n and j - last < SEPARATION:
-            if abs(own[j]) > SOUND:
-                last = last_own = j
-            elif abs(other[j]) > SOUND:
-                if j - last_own >= SIDE_CHANGE:
-                    break
-                last = j
-            j += 1
-        peak_l = max(abs(v) for v in left[onset:last + 1])
-        peak_r = max(abs(v) for v in right[onset:last + 1])
-        side = 'L' if peak_l >= peak_r else 'R'
-        peak, crosstalk = (peak_l, peak_r) if side == 'L' else (peak_r, peak_l)
-        ref_l, ref_r = refs[side]
-        start = onset - first_sound[side]
-        length = len(ref_l)
-        whole = start >= 0 and start + length <= n
-        exact = whole and left[start:start + length] == ref_l and \
-            right[start:start + length] == ref_r
-        # A tone that was cut off is the file up to some frame and digital silence from there
-        # to the file's end; prefix is that frame, 0 for anything else.
-        prefix = 0
-        if whole and not exact:
-            cut = next(k for k in range(length)
-                       if left[start + k] != ref_l[k] or right[start + k] != ref_r[k])
-            if cut > 0 and not any(left[start + cut:start + length]) \
-                    and not any(right[start + cut:start + length]):
-                prefix = cut
-        tones.append({'start': start, 'side': side, 'exact': exact, 'whole': whole,
-                      'prefix': prefix,
-                      'sound_frames': last - onset + 1, 'peak': peak, 'crosstalk': crosstalk})
-        i = last + 1
-    return tones
-
-
-def join_underrun_pieces(tones, left, right, refs):
-    """Tones the sound server broke up by running dry are made whole again: from the tone's
-    start, the recording must follow its file sample for sample, with up to MAX_GAPS
-    stretches of digital silence on both channels after which the file goes on at the same
-    place or further on (the server skipping ahead to catch up). Such a tone is kept with
-    'gaps' and 'lost' (frames of the file never heard), and the later pieces of it, found as
-    tones of their own, are dropped. Any other difference leaves the tone as it was."""
-    joined = []
-    i = 0
-    while i < len(tones):
-        tone = tones[i]
-        i += 1
-        joined.append(tone)
-        if tone['exact'] or tone['start'] < 0:
-            continue
-        side = tone['side']
-        ref_l, ref_r = refs[side]
-        rec, ref, other = (left, ref_l, right) if side == 'L' else (right, ref_r, left)
-        length, n = len(ref), len(rec)
-        at, done, gaps, lost = tone['start'], 0, 0, 0
-        while True:
-            while done < length and at < n and rec[at] == ref[done] and other[at] == 0:
-                at += 1
-                done += 1
-            if done == length or at >= n or gaps == MAX_GAPS or rec[at] != 0 or other[at]:
-                break
-            resumed = at
-            while resumed < n and rec[resumed] == 0 and other[resumed] == 0:
-                resumed += 1
-            if resumed >= n or other[resumed]:
-                break
-            probe = list(rec[resumed:resumed + PROBE])
-            k = next((k for k in range(done, length - len(probe) + 1)
-                      if list(ref[k:k + len(probe)]) == probe), None)
-            if k is None:
-                break
-            gaps += 1
-            lost += k - done
-            at, done = resumed, k
-        if done != length or gaps == 0:
-            continue
-        tone.update({'whole': True, 'gaps': gaps, 'lost': lost})
-        # The pieces after a gap that were taken for tones of their own.
-        while i < len(tones) and tones[i]['side'] == side and \
-                tones[i]['start'] + first_sound_of(refs, side) < at:
-            i += 1
-    return joined
-
-
-def first_sound_of(refs, side):
-    ref_l, ref_r = refs[side]
-    ref = ref_l if side == 'L' else ref_r
-    return next(i for i, v in enumerate(ref) if abs(v) > SOUND)
 
 
 def check_turns(turns, info, failures):
@@ -359,12 +221,11 @@ def main():
     if len(sys.argv) == 4 and sys.argv[1] == '--turns':
         return turns_only(sys.argv[2], int(sys.argv[3]))
     args = parse_arguments()
-    refs = {'L': read_wav(args.left_wav), 'R': read_wav(args.right_wav)}
-    for side, (ref_l, ref_r) in refs.items():
-        own, other = (ref_l, ref_r) if side == 'L' else (ref_r, ref_l)
-        if any(other) or not any(abs(v) > SOUND for v in own):
-            fail_input('the %s tone file is not a tone on its own side only' % side)
-    tone_frames = len(refs['L'][0])
+    try:
+        refs = {'L': ToneFile(args.left_wav, 'L'), 'R': ToneFile(args.right_wav, 'R')}
+    except ValueError as e:
+        fail_input(str(e))
+    tone_frames = refs['L'].frames
     left, right, stamps = read_recording(args.raw, args.stamps)
     turns, info = read_turns(args.turns)
     clock = RecordingClock(stamps)
@@ -378,7 +239,7 @@ def main():
 
     rec_begin = clock.ns(0)
     rec_end = stamps[-1][1]
-    tones = join_underrun_pieces(find_tones(left, right, refs), left, right, refs)
+    tones = find_tones(left, right, refs)
     for tone in tones:
         tone['ns'] = clock.ns(max(tone['start'], 0))
     # Sound from before the program started is not the program's (a fresh server holds

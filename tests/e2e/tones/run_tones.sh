@@ -19,8 +19,8 @@
 # 5. Output change: 3 s into a 12 s run a second null sink, "phones", is loaded, and at 5 s
 #    it is made the default; from half a second later the tones sound on it, and no longer
 #    on the first.
-# The sound server is started and stopped by its PID; every null sink is loaded with
-# norewinds=1, so that its monitor records each tone whole.
+# The sound server (tests/harness/sound_session.sh) is started and stopped by its PID; every
+# null sink is loaded with norewinds=1, so that its monitor records each tone whole.
 #
 # Environment: TONE_SECONDS (default 8) is the length of the run with sound; TONE_STEPS
 # (default "sound silent restart late switch") the steps to run.
@@ -28,33 +28,19 @@
 # The files of a failing run are kept in <build folder>/e2e-tones-failure/.
 set -uo pipefail
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path to the tone_run program>" >&2
-    exit 2
-fi
-program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-build_dir=$(dirname "$program")
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/../../harness/sound_session.sh
+source "$here/../../harness/sound_session.sh"
+program=$(program_argument tone_run "$@") || exit 2
+build_dir=$(dirname "$program")
 seconds=${TONE_SECONDS:-8}
 silent_seconds=4
 steps=" ${TONE_STEPS:-sound silent restart late switch} "
 left_wav=$build_dir/Tones/beep_l.wav
 right_wav=$build_dir/Tones/beep_r.wav
 
-if ! command -v pulseaudio >/dev/null 2>&1; then
-    echo "SKIP: pulseaudio is not installed, no sound server can be started" \
-        "(scripts/setup.sh with TARROWIN_TEST_TOOLS=1 installs it)"
-    exit 77
-fi
-missing=()
-for tool in pactl parec python3 timeout; do
-    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "FAIL: missing tools: ${missing[*]}" \
-        "(scripts/setup.sh with TARROWIN_TEST_TOOLS=1 installs them)"
-    exit 1
-fi
+sound_session_available || exit 77
+need_tools pactl parec python3 timeout || exit 1
 for file in "$left_wav" "$right_wav"; do
     [ -f "$file" ] || { echo "FAIL: $file is missing (the build copies Tones/ there)"; exit 1; }
 done
@@ -62,39 +48,19 @@ done
 work=$(mktemp -d /tmp/tarrowin-tones.XXXXXX)
 recorder_pid=""
 recorder2_pid=""
-pulse_pid=""
 program_pid=""
 poller_pid=""
-# Whatever sound server the calling environment names is not the one of this test.
-unset PULSE_SERVER PULSE_SINK PULSE_SOURCE PULSE_COOKIE PULSE_RUNTIME_PATH PULSE_STATE_PATH
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 export HOME=$work/home
 mkdir -p "$HOME"
-
-stop_pid() {
-    local pid=$1 signal=${2:-TERM}
-    [ -n "$pid" ] || return 0
-    kill -0 "$pid" 2>/dev/null || return 0
-    kill "-$signal" "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null
-}
-
-stop_pulse() {
-    stop_pid "$pulse_pid"
-    pulse_pid=""
-}
 
 cleanup() {
     stop_pid "$program_pid"
     stop_pid "$poller_pid"
     stop_pid "$recorder_pid"
     stop_pid "$recorder2_pid"
-    stop_pulse
+    sound_session_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -175,35 +141,20 @@ while time.monotonic() < end:
 }
 
 # Starts the sound server on $XDG_RUNTIME_DIR, always with the same command line, and waits
-# for its answer. Sets pulse_pid, launched_ns (when the server was started) and answered_ns
-# (when its socket first took a connection). Returns 1 when it does not answer.
+# for its answer. Sets launched_ns (when the server was started) and answered_ns (when its
+# socket first took a connection). Returns 1 when it does not answer.
 start_pulse() {
     [ -n "$poller_pid" ] || arm_poller
     launched_ns=$(now_ns)
-    pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \
-        --load='module-null-sink sink_name=null rate=44100 channels=2 format=s16le norewinds=1' \
-        --load='module-native-protocol-unix' >>"$work/pulse.log" 2>&1
-    local answered=""
-    for _ in $(seq 100); do
-        if pactl info >/dev/null 2>&1; then
-            answered=yes
-            break
-        fi
-        sleep 0.1
-    done
-    pulse_pid=""
-    [ -s "$XDG_RUNTIME_DIR/pulse/pid" ] && pulse_pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
+    local started
+    sound_session_start >>"$work/pulse.log" 2>&1
+    started=$?
     wait "$poller_pid"
     poller_pid=""
     answered_ns=$(cat "$work/answered")
-    [ -n "$answered" ] || return 1
-    [ -n "$pulse_pid" ] || fail "the sound server runs but left no pid file"
+    [ $started -ne 1 ] || return 1
+    [ $started -eq 0 ] || fail "$sound_session_problem"
     [ -n "$answered_ns" ] || fail "the sound server answers, but its socket took no connection"
-    pactl set-default-sink null || fail "the null sink cannot be made the default output"
-    # Chosen by name: else the server takes the default sink's monitor as its default source,
-    # and moves the recorders with it when another output is made the default, although
-    # they named the monitor they record.
-    pactl set-default-source null.monitor || fail "the null sink's monitor cannot be chosen"
 }
 
 # Records the monitor $2 into $work/$1.raw and $1.stamps, its PID in started_recorder. It may
@@ -249,6 +200,39 @@ wait_program() {
     fi
 }
 
+# Waits for the run $1 to end as wait_program does, lets its last tone reach the recorders,
+# and stops them and the sound server.
+finish_run() {
+    wait_program "$1"
+    sleep 1
+    stop_pid "$recorder_pid" INT
+    stop_pid "$recorder2_pid" INT
+    recorder_pid=""
+    recorder2_pid=""
+    sound_session_stop
+}
+
+# Starts the sound server, a recorder of its null sink into $3, and then the run $1 of $2
+# seconds; t0 is the moment the program was started.
+start_recorded_run() {
+    start_pulse || fail "the sound server could not be started"
+    start_recorder "$3" null.monitor
+    recorder_pid=$started_recorder
+    t0=$(now_ns)
+    start_program "$1" "$2"
+}
+
+# Records into $1 from the sound server's first moment on, and starts the server $2 ms after
+# t0 (launched_ns and answered_ns tell when it was started and when it answered); $3 tells
+# the start in the failure's words.
+start_pulse_at() {
+    launch_recorder "$1" null.monitor
+    recorder_pid=$started_recorder
+    arm_poller
+    sleep_until $((t0 + $(ms "$2")))
+    start_pulse || fail "the sound server could not be started $3"
+}
+
 # The program said once, on one line, that no tones can be heard, and nothing else.
 told_once() {
     show "$work/$1.err" "the program said"
@@ -285,15 +269,11 @@ if step sound; then
 
     echo "== tones through a sound server: a ${seconds} s run at the fastest speed"
     start_program tones "$seconds"
-    wait_program tones
-    sleep 1
-    stop_pid "$recorder_pid" INT
-    recorder_pid=""
+    finish_run tones
     show "$work/rec.err" "recorder said"
     told_nothing tones
     python3 "$here/analyse.py" "$work/rec.raw" "$work/rec.stamps" "$work/tones.log" \
         "$left_wav" "$right_wav" || fail "the recorded tones do not match the turns"
-    stop_pulse
 fi
 
 # ---------------------------------------------------------------------------------------
@@ -324,34 +304,22 @@ fi
 
 if step restart; then
     echo "== sound server restart: a 14 s run, the server killed at 4 s, started again at 7 s"
-    start_pulse || fail "the sound server could not be started"
-    start_recorder rec-before null.monitor
-    recorder_pid=$started_recorder
-    t0=$(now_ns)
-    start_program restart 14
+    start_recorded_run restart 14 rec-before
     sleep_until $((t0 + $(ms 4000)))
     killed_ns=$(now_ns)
     # Killed outright: it leaves its socket and pid file behind, as a crashed server does.
-    stop_pid "$pulse_pid" KILL
-    pulse_pid=""
+    stop_pid "$sound_session_pid" KILL
+    sound_session_pid=""
     # The recorder ends by itself when the server goes.
     stop_pid "$recorder_pid" INT
     recorder_pid=""
     # The recorder is there from the server's first moment, to show when the tones came.
-    launch_recorder rec-after null.monitor
-    recorder_pid=$started_recorder
-    arm_poller
-    sleep_until $((t0 + $(ms 7000)))
-    start_pulse || fail "the sound server could not be started again"
+    start_pulse_at rec-after 7000 again
     echo "the server was killed $(((killed_ns - t0) / 1000000)) ms after the program was" \
         "started, started again at $(((launched_ns - t0) / 1000000)) ms and answered at" \
         "$(((answered_ns - t0) / 1000000)) ms"
     await_recorder rec-after "$recorder_pid"
-    wait_program restart
-    sleep 1
-    stop_pid "$recorder_pid" INT
-    recorder_pid=""
-    stop_pulse
+    finish_run restart
     told_once restart
     echo "-- before the server was killed"
     analyse "$work/rec-before.raw" "$work/rec-before.stamps" "$work/restart.log" \
@@ -375,19 +343,11 @@ if step late; then
     mkdir -m 700 "$XDG_RUNTIME_DIR"
     t0=$(now_ns)
     start_program late 10
-    launch_recorder rec-late null.monitor
-    recorder_pid=$started_recorder
-    arm_poller
-    sleep_until $((t0 + $(ms 3000)))
-    start_pulse || fail "the sound server could not be started during the run"
+    start_pulse_at rec-late 3000 "during the run"
     echo "the server was started $(((launched_ns - t0) / 1000000)) ms after the program and" \
         "answered at $(((answered_ns - t0) / 1000000)) ms"
     await_recorder rec-late "$recorder_pid"
-    wait_program late
-    sleep 1
-    stop_pid "$recorder_pid" INT
-    recorder_pid=""
-    stop_pulse
+    finish_run late
     export XDG_RUNTIME_DIR=$main_runtime
     told_once late
     # The program finds no server at once, as it starts; were the failure to come a moment
@@ -402,14 +362,9 @@ fi
 
 if step switch; then
     echo "== output change: a 12 s run, a second null sink made the default at 5 s"
-    start_pulse || fail "the sound server could not be started"
-    start_recorder rec-first null.monitor
-    recorder_pid=$started_recorder
-    t0=$(now_ns)
-    start_program switch 12
+    start_recorded_run switch 12 rec-first
     sleep_until $((t0 + $(ms 3000)))
-    pactl load-module module-null-sink sink_name=phones rate=44100 channels=2 format=s16le \
-        norewinds=1 >/dev/null || fail "the second null sink cannot be loaded"
+    sound_session_add_sink phones || fail "the second null sink cannot be loaded"
     start_recorder rec-phones phones.monitor
     recorder2_pid=$started_recorder
     sleep_until $((t0 + $(ms 5000)))
@@ -418,13 +373,7 @@ if step switch; then
     switch_end=$(now_ns)
     echo "the output was changed $(((switch_begin - t0) / 1000000)) to" \
         "$(((switch_end - t0) / 1000000)) ms after the start"
-    wait_program switch
-    sleep 1
-    stop_pid "$recorder_pid" INT
-    stop_pid "$recorder2_pid" INT
-    recorder_pid=""
-    recorder2_pid=""
-    stop_pulse
+    finish_run switch
     told_nothing switch
     echo "-- on the first output"
     analyse "$work/rec-first.raw" "$work/rec-first.stamps" "$work/switch.log" \

@@ -10,36 +10,15 @@
 #                                  splits the screen into monitors before the window manager
 #                                  starts: the toolkit then sees each monitor as a screen
 #   x_session_stop                 stops exactly the server and window manager started
-#   stop_pid PID                   ends one process that the script started, by its id
-#   wait_for SECONDS COMMAND...    polls the command until it succeeds
+# The session's folder ($x_session_dir) holds the logs of both (xvfb.log, openbox.log).
+# processes.sh, sourced here, gives stop_pid, wait_for and need_tools.
+
+# shellcheck source=SCRIPTDIR/processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 
 x_session_xvfb_pid=""
 x_session_wm_pid=""
 x_session_dir=""
-
-stop_pid() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -0 "$pid" 2>/dev/null || return 0
-    kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null
-    return 0
-}
-
-wait_for() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 10))
-    for _ in $(seq "$tries"); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # Whether display $1 is served by our Xvfb: its lock file names our server's PID.
 x_session_ours() {
@@ -111,4 +90,41 @@ x_session_stop() {
     x_session_xvfb_pid=""
     [ -n "$x_session_dir" ] && rm -rf "$x_session_dir"
     x_session_dir=""
+}
+
+# x_session_runner NAME ARG...: for a runner script whose one argument (ARG) is the built
+# program: $program, its absolute path; the tools of desktop.py checked; then
+# x_session_scratch NAME. Returns 2 on bad use, 1 when a tool is missing.
+x_session_runner() {
+    local name=$1
+    shift
+    program=$(program_argument tarrowin "$@") || return 2
+    need_tools xdotool wmctrl xwininfo xprop xrandr import convert python3 || return 1
+    x_session_scratch "$name"
+}
+
+# x_session_scratch NAME: the work folder of a run ($work, /tmp/tarrowin-NAME.XXXXXX) and,
+# for a runner given the program ($program), the folder its failures' screenshots go to
+# ($shots, NAME-failure beside the program, emptied now). On exit (also by TERM or INT) the
+# program if the run left it going (by $program_pid, or the id in $work/program.pid), then
+# the window manager and the X server are stopped and the work folder removed.
+x_session_scratch() {
+    work=$(mktemp -d "/tmp/tarrowin-$1.XXXXXX")
+    if [ -n "${program:-}" ]; then
+        shots=$(dirname "$program")/$1-failure
+        rm -rf "$shots"
+    fi
+    trap x_session_cleanup EXIT
+    trap 'exit 143' TERM
+    trap 'exit 130' INT
+}
+
+# shellcheck disable=SC2317  # reached through the trap
+x_session_cleanup() {
+    stop_pid "${program_pid:-}"
+    if [ -s "$work/program.pid" ]; then
+        stop_pid "$(cat "$work/program.pid")"
+    fi
+    x_session_stop
+    rm -rf "$work"
 }
