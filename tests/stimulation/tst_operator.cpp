@@ -12,7 +12,7 @@
 #include <QTest>
 #include <QWidget>
 
-using testsupport::FreshProgram;
+using testsupport::SelectedPattern;
 using testsupport::StillWindow;
 
 namespace {
@@ -29,17 +29,6 @@ void ArrangeKnownWindow(FrmEMDR2 &w, int pattern)
 {
     Var::MoveType = static_cast<std::int16_t>(pattern);
     w.HandleResized(15490, 9480);
-}
-
-int SelectedOption()
-{
-    platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2, &frmSettings->opt3,
-                                         &frmSettings->opt4};
-    int selected = 0;
-    for (int i = 0; i < 4; ++i)
-        if (buttons[i]->Value())
-            selected = selected == 0 ? i + 1 : -1; // -1: more than one
-    return selected;
 }
 
 // Notes the speed at the moment a key press reaches the watched control, to tell whether the
@@ -61,15 +50,11 @@ public:
 
 } // namespace
 
-class TstOperator : public QObject
+class TstOperator : public testsupport::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { testsupport::InstallRecordingAudio(); }
-    void init() { FreshProgram(); }
-    void cleanupTestCase() { FreshProgram(); }
-
     // ---- Pause and Esc ---------------------------------------------------------------
 
     void pauseStateTable_data()
@@ -198,7 +183,7 @@ private Q_SLOTS:
         QCOMPARE(int(Var::Speed), 30);
         QCOMPARE(frmSettings->Slider1.Value(), slider);
         QCOMPARE(int(Var::MoveType), 3);
-        QCOMPARE(SelectedOption(), 3);
+        QCOMPARE(SelectedPattern(), 3);
         QCOMPARE(w.Picture1.Left(), left);
         QCOMPARE(w.Picture1.Top(), top);
         QCOMPARE(w.Pause.Caption(), std::string("Pause"));
@@ -263,7 +248,7 @@ private Q_SLOTS:
 
         const Track &track = kTracks[pattern - 1];
         QCOMPARE(int(Var::MoveType), pattern);
-        QCOMPARE(SelectedOption(), pattern);
+        QCOMPARE(SelectedPattern(), pattern);
         QCOMPARE(w.StartX, track.startX);
         QCOMPARE(w.StartY, track.startY);
         QCOMPARE(w.EndX, track.endX);
@@ -390,25 +375,24 @@ private Q_SLOTS:
         QCOMPARE(int(Var::Speed), 65);
     }
 
-    void realSpaceClicksTheFocusedButton()
+    // Space clicks the focused button. Esc, which the button does not take, travels on to
+    // the window; either is handled once a press.
+    void realKeyPausesAndResumesOnce_data()
     {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Space") << int(Qt::Key_Space);
+        QTest::newRow("Esc") << int(Qt::Key_Escape);
+    }
+    void realKeyPausesAndResumesOnce()
+    {
+        QFETCH(int, key);
         QWidget *pause = ShowRunningWindow();
         QVERIFY(pause);
-        QTest::keyClick(pause, Qt::Key_Space);
+        QTest::keyClick(pause, Qt::Key(key));
         QCOMPARE(frmEMDR2->Pause.Caption(), std::string("Resume"));
         QCOMPARE(int(Var::Paused), 1);
         QVERIFY(frmEMDR2->Settings.Visible());
-    }
-
-    // The key the button does not take travels on to the window; it is handled once.
-    void realEscPausesOnce()
-    {
-        QWidget *pause = ShowRunningWindow();
-        QVERIFY(pause);
-        QTest::keyClick(pause, Qt::Key_Escape);
-        QCOMPARE(frmEMDR2->Pause.Caption(), std::string("Resume"));
-        QCOMPARE(int(Var::Paused), 1);
-        QTest::keyClick(pause, Qt::Key_Escape);
+        QTest::keyClick(pause, Qt::Key(key));
         QCOMPARE(frmEMDR2->Pause.Caption(), std::string("Pause"));
         QCOMPARE(int(Var::Paused), 0);
     }
@@ -423,11 +407,11 @@ private Q_SLOTS:
         const float left = w.Picture1.Left();
         QTest::keyPress(pause, Qt::Key_F2);
         QCOMPARE(int(Var::MoveType), 1);
-        QCOMPARE(SelectedOption(), 1);
+        QCOMPARE(SelectedPattern(), 1);
         QCOMPARE(w.Picture1.Left(), left);
         QTest::keyRelease(pause, Qt::Key_F2);
         QCOMPARE(int(Var::MoveType), 2);
-        QCOMPARE(SelectedOption(), 2);
+        QCOMPARE(SelectedPattern(), 2);
         QCOMPARE(w.Picture1.Left(), float(w.StartX));
         QCOMPARE(w.Picture1.Top(), 0.0f);
     }
@@ -440,7 +424,7 @@ private Q_SLOTS:
         QTest::keyClick(pause, Qt::Key_F3, Qt::ShiftModifier);
         QTest::keyRelease(pause, Qt::Key_Shift, Qt::ShiftModifier);
         QCOMPARE(int(Var::MoveType), 3);
-        QCOMPARE(SelectedOption(), 3);
+        QCOMPARE(SelectedPattern(), 3);
         QCOMPARE(frmEMDR2->Picture1.Top(), 0.0f);
     }
 
@@ -450,10 +434,10 @@ private Q_SLOTS:
         QVERIFY(pause);
         QTest::keyClick(pause, '/');
         QCOMPARE(int(Var::MoveType), 4);
-        QCOMPARE(SelectedOption(), 4);
+        QCOMPARE(SelectedPattern(), 4);
         QTest::keyClick(pause, '_');
         QCOMPARE(int(Var::MoveType), 1);
-        QCOMPARE(SelectedOption(), 1);
+        QCOMPARE(SelectedPattern(), 1);
     }
 
 private:

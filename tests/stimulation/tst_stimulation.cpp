@@ -20,7 +20,7 @@
 #include <cmath>
 #include <memory>
 
-using testsupport::FreshProgram;
+using testsupport::InProgram;
 using testsupport::Messages;
 using testsupport::StillWindow;
 
@@ -86,28 +86,13 @@ bool SamePicture(const platform::Picture &a, const platform::Picture &b)
     return a.Pixmap()->toImage() == b.Pixmap()->toImage();
 }
 
-// A path of the rows: "P/" at its start stands for the program's folder, the rest for a fixed
-// suffix such as "\\Tones\\beep_l.wav", in the system's form.
-QString InProgram(const QString &row)
-{
-    if (!row.startsWith("P/"))
-        return row;
-    QString suffix = row.mid(1);
-    suffix.replace('/', '\\');
-    return QString::fromStdString(platform::InProgramFolder(suffix.toStdString()));
-}
-
 } // namespace
 
-class TstStimulation : public QObject
+class TstStimulation : public testsupport::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { testsupport::InstallRecordingAudio(); }
-    void init() { FreshProgram(); }
-    void cleanupTestCase() { FreshProgram(); }
-
     // ---- Load ------------------------------------------------------------------------
 
     void loadLaysOutTheWindow()
@@ -173,10 +158,7 @@ private Q_SLOTS:
         if (!toneFile.isEmpty())
             Var::ToneFile = toneFile.toStdString();
         StillWindow();
-        left = InProgram(left);
-        right = InProgram(right);
-        QCOMPARE(QString::fromStdString(Var::ToneFiles[0]), left);
-        QCOMPARE(QString::fromStdString(Var::ToneFiles[1]), right);
+        QCOMPARE(testsupport::TonePair(), QStringList({InProgram(left), InProgram(right)}));
     }
 
     // ---- Track -----------------------------------------------------------------------
