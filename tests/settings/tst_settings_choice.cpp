@@ -499,18 +499,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("left");
         QTest::addColumn<QString>("right");
-        QTest::newRow("beep_l") << "\\Tones\\beep_l.wav"
-                                << "\\Tones\\beep_l.wav"
-                                << "\\Tones\\beep_r.wav";
-        QTest::newRow("beep_r") << "\\Tones\\beep_r.wav"
-                                << "\\Tones\\beep_l.wav"
-                                << "\\Tones\\beep_r.wav";
-        QTest::newRow("chime_l") << "\\Tones\\chime_l.wav"
-                                 << "\\Tones\\chime_l.wav"
-                                 << "\\Tones\\chime_r.wav";
-        QTest::newRow("chime_r") << "\\Tones\\chime_r.wav"
-                                 << "\\Tones\\chime_l.wav"
-                                 << "\\Tones\\chime_r.wav";
+        // Each pair the program brings, chosen by either of its files.
+        for (const QString pair : {"beep", "chime"}) {
+            const QString left = "\\Tones\\" + pair + "_l.wav";
+            const QString right = "\\Tones\\" + pair + "_r.wav";
+            QTest::addRow("%s_l", qPrintable(pair)) << left << left << right;
+            QTest::addRow("%s_r", qPrintable(pair)) << right << left << right;
+        }
     }
     void eitherFileOfAPairSelectsThePair()
     {

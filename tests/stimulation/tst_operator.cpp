@@ -274,12 +274,8 @@ private Q_SLOTS:
 
     void settingsButtonRoundTrip()
     {
-        FrmSettings &settings = frmSettings.Get();
-        settings.Show();
-        settings.cmdContinue_Click();
-        FrmEMDR2 &w = *frmEMDR2;
-        w.Timer1.SetEnabled(false);
-        w.Timer2.SetEnabled(false);
+        FrmEMDR2 &w = StartRun();
+        FrmSettings &settings = *frmSettings;
         QVERIFY(w.Pause.Visible());
         QVERIFY(!w.Settings.Visible()); // hidden while running
 
@@ -441,16 +437,20 @@ private Q_SLOTS:
     }
 
 private:
+    // Starts a run from the settings window, shown, by Continue, with the timers held still.
+    static FrmEMDR2 &StartRun()
+    {
+        frmSettings.Get().Show();
+        frmSettings->cmdContinue_Click();
+        testsupport::HoldStimulationStill();
+        return *frmEMDR2;
+    }
+
     // Starts a run the way the practitioner does and waits until the stimulation window is
     // active with the Pause button focused. Null when the window never became active.
     static QWidget *ShowRunningWindow()
     {
-        FrmSettings &settings = frmSettings.Get();
-        settings.Show();
-        settings.cmdContinue_Click();
-        FrmEMDR2 &w = *frmEMDR2;
-        w.Timer1.SetEnabled(false);
-        w.Timer2.SetEnabled(false);
+        FrmEMDR2 &w = StartRun();
         if (!QTest::qWaitForWindowActive(w.Surface()))
             return nullptr;
         QWidget *pause = w.Pause.Widget();

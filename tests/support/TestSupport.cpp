@@ -221,4 +221,13 @@ platform::Control *SettingsControl(const QString &name)
     return nullptr;
 }
 
+QWidget *FocusSettingsControl(const QString &name)
+{
+    platform::Control *control = SettingsControl(name);
+    if (!control || !ShowActive(frmSettings.Get()))
+        return nullptr;
+    control->SetFocus();
+    return QApplication::focusWidget() == control->Widget() ? control->Widget() : nullptr;
+}
+
 } // namespace testsupport

@@ -13,6 +13,7 @@
 #include <vector>
 
 class FrmEMDR2;
+class QWidget;
 namespace platform {
 class Control;
 class Form;
@@ -122,5 +123,8 @@ platform::OptionButton &PatternButton(int pattern);
 int SelectedPattern();
 // The settings window's control of this name, such as "Slider1"; none for another name.
 platform::Control *SettingsControl(const QString &name);
+// Shows the settings window, active, and gives the named control the focus: its widget, or
+// null when the window did not become active or the control did not take the focus.
+QWidget *FocusSettingsControl(const QString &name);
 
 } // namespace testsupport
