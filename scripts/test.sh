@@ -6,8 +6,7 @@
 # built with ThreadSanitizer. The build treats every warning as an error.
 #
 #   scripts/test.sh                     on this machine's own release
-#   scripts/test.sh --quick             the inner loop: builds what changed, runs the unit and
-#                                       window tests, no sanitizers
+#   scripts/test.sh --quick             the inner loop: unit and window tests, no sanitizers
 #   scripts/test.sh --release trixie    the same in a fresh Debian root of that release, made
 #                                       with debootstrap (scripts/release_root.sh)
 #   scripts/test.sh --package-only [--release trixie]
