@@ -452,6 +452,8 @@ private Q_SLOTS:
             CommonDialog::SetNextFileName(bmp.toStdString());
             w.Command1_Click();
         }
+        // The preview shows the face, or the picture just chosen.
+        QCOMPARE(w.Image1.GetPicture().WidthPixels(), toneFirst ? 32 : 48);
         const std::string picture = *Var::PictureFile;
         const std::string tone = Var::ToneFile;
         const qint64 preview = PictureKey(w.Image1.GetPicture());
