@@ -19,6 +19,25 @@
 using platform::CommonDialog;
 using namespace testsupport;
 
+namespace {
+
+// A key on the settings window, as a row of a table: the control that has the focus, the key
+// (a character's own code where it is typed as a character), the modifiers held with it, and
+// what it gives: the pattern selected, the speed the key sets and the one Continue then sets.
+struct KeyRow
+{
+    QString control;
+    int key = 0;
+    Qt::KeyboardModifiers modifiers = {};
+    int pattern = 0;
+    int keySpeed = 0;
+    int continueSpeed = 0;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(KeyRow)
+
 class TstSettingsKeys : public WindowTest
 {
     Q_OBJECT
@@ -26,34 +45,32 @@ class TstSettingsKeys : public WindowTest
 private Q_SLOTS:
     void digitKeyThenContinue_data()
     {
-        QTest::addColumn<int>("digit");
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("keySpeed");
-        QTest::addColumn<int>("continueSpeed");
+        QTest::addColumn<KeyRow>("row");
         const int keySpeeds[] = {5, 15, 25, 35, 45, 55, 65, 75, 85};
         const int sliderSpeeds[] = {30, 37, 44, 51, 58, 65, 72, 79, 86};
         for (int d = 1; d <= 9; ++d)
             QTest::addRow("digit %d on Change Picture", d)
-                << d << "Command1" << keySpeeds[d - 1] << sliderSpeeds[d - 1];
-        QTest::newRow("digit 3 on the slider") << 3 << "Slider1" << 25 << 44;
-        QTest::newRow("digit 3 on Quit") << 3 << "Quit" << 25 << 44;
+                << KeyRow{.control = "Command1",
+                          .key = '0' + d,
+                          .keySpeed = keySpeeds[d - 1],
+                          .continueSpeed = sliderSpeeds[d - 1]};
+        for (const char *control : {"Slider1", "Quit"})
+            QTest::addRow("digit 3 on %s", control)
+                << KeyRow{.control = control, .key = '3', .keySpeed = 25, .continueSpeed = 44};
     }
     void digitKeyThenContinue()
     {
-        QFETCH(int, digit);
-        QFETCH(QString, control);
-        QFETCH(int, keySpeed);
-        QFETCH(int, continueSpeed);
+        QFETCH(KeyRow, row);
         FrmSettings &w = frmSettings.Get();
-        QWidget *target = FocusSettingsControl(control);
+        QWidget *target = FocusSettingsControl(row.control);
         QVERIFY(target);
-        QTest::keyClick(target, char('0' + digit));
-        QCOMPARE(w.Slider1.Value(), digit);
-        QCOMPARE(int(Var::Speed), keySpeed);
+        QTest::keyClick(target, char(row.key));
+        QCOMPARE(w.Slider1.Value(), row.key - '0');
+        QCOMPARE(int(Var::Speed), row.keySpeed);
         QTest::keyClick(target, Qt::Key_Return);
         HoldStimulationStill();
         QVERIFY(frmEMDR2.IsLoaded());
-        QCOMPARE(int(Var::Speed), continueSpeed);
+        QCOMPARE(int(Var::Speed), row.continueSpeed);
     }
 
     void enterRunsContinueOncePerPress_data()
@@ -110,75 +127,61 @@ private Q_SLOTS:
 
     void functionKeysSelectOnRelease_data()
     {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("pattern");
-        QTest::newRow("F3 with Shift on the slider")
-            << int(Qt::Key_F3) << int(Qt::ShiftModifier) << "Slider1" << 3;
-        QTest::newRow("F3 with Shift on Continue")
-            << int(Qt::Key_F3) << int(Qt::ShiftModifier) << "cmdContinue" << 3;
-        QTest::newRow("F3 with Shift on Quit")
-            << int(Qt::Key_F3) << int(Qt::ShiftModifier) << "Quit" << 3;
-        QTest::newRow("F3 with Shift on Change Picture")
-            << int(Qt::Key_F3) << int(Qt::ShiftModifier) << "Command1" << 3;
-        QTest::newRow("F1 on Quit") << int(Qt::Key_F1) << 0 << "Quit" << 1;
-        QTest::newRow("F2 with Ctrl on Change Tone")
-            << int(Qt::Key_F2) << int(Qt::ControlModifier) << "Command2" << 2;
-        QTest::newRow("F4 on Show pass count") << int(Qt::Key_F4) << 0 << "CounterOption" << 4;
-        QTest::newRow("F4 with Shift on opt2")
-            << int(Qt::Key_F4) << int(Qt::ShiftModifier) << "opt2" << 4;
+        QTest::addColumn<KeyRow>("row");
+        for (const char *control : {"Slider1", "cmdContinue", "Quit", "Command1"})
+            QTest::addRow("F3 with Shift on %s", control) << KeyRow{.control = control,
+                                                                    .key = Qt::Key_F3,
+                                                                    .modifiers = Qt::ShiftModifier,
+                                                                    .pattern = 3};
+        QTest::newRow("F1 on Quit") << KeyRow{.control = "Quit", .key = Qt::Key_F1, .pattern = 1};
+        QTest::newRow("F2 with Ctrl on Change Tone") << KeyRow{.control = "Command2",
+                                                               .key = Qt::Key_F2,
+                                                               .modifiers = Qt::ControlModifier,
+                                                               .pattern = 2};
+        QTest::newRow("F4 on Show pass count")
+            << KeyRow{.control = "CounterOption", .key = Qt::Key_F4, .pattern = 4};
+        QTest::newRow("F4 with Shift on opt2") << KeyRow{
+            .control = "opt2", .key = Qt::Key_F4, .modifiers = Qt::ShiftModifier, .pattern = 4};
     }
     void functionKeysSelectOnRelease()
     {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(QString, control);
-        QFETCH(int, pattern);
+        QFETCH(KeyRow, row);
         FrmSettings &w = frmSettings.Get();
-        QWidget *target = FocusSettingsControl(control);
+        QWidget *target = FocusSettingsControl(row.control);
         QVERIFY(target);
-        const int other = pattern == 1 ? 2 : 1;
+        const int other = row.pattern == 1 ? 2 : 1;
         PatternButton(other).SetValue(true);
         Var::MoveType = 0;
-        const auto mods = Qt::KeyboardModifiers(modifiers);
-        QTest::keyPress(target, Qt::Key(key), mods);
+        QTest::keyPress(target, Qt::Key(row.key), row.modifiers);
         QCOMPARE(SelectedPattern(), other);
         QCOMPARE(int(Var::MoveType), 0);
-        QTest::keyRelease(target, Qt::Key(key), mods);
-        QCOMPARE(SelectedPattern(), pattern);
-        QCOMPARE(int(Var::MoveType), pattern);
+        QTest::keyRelease(target, Qt::Key(row.key), row.modifiers);
+        QCOMPARE(SelectedPattern(), row.pattern);
+        QCOMPARE(int(Var::MoveType), row.pattern);
         QVERIFY(w.Visible());
     }
 
     void patternCharacters_data()
     {
-        QTest::addColumn<char>("character");
-        QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("pattern");
-        QTest::newRow("- on the slider") << '-' << "Slider1" << 1;
-        QTest::newRow("_ on Change Picture") << '_' << "Command1" << 1;
-        QTest::newRow("_ on Quit") << '_' << "Quit" << 1;
-        QTest::newRow("| on Continue") << '|' << "cmdContinue" << 2;
-        QTest::newRow("| on the slider") << '|' << "Slider1" << 2;
-        QTest::newRow("\\ on Sound Tones") << '\\' << "Soundtones" << 3;
-        QTest::newRow("\\ on opt4") << '\\' << "opt4" << 3;
-        QTest::newRow("/ on opt1") << '/' << "opt1" << 4;
-        QTest::newRow("/ on Change Tone") << '/' << "Command2" << 4;
+        QTest::addColumn<KeyRow>("row");
+        const KeyRow rows[] = {
+            {"Slider1", '-', {}, 1},     {"Command1", '_', {}, 1}, {"Quit", '_', {}, 1},
+            {"cmdContinue", '|', {}, 2}, {"Slider1", '|', {}, 2},  {"Soundtones", '\\', {}, 3},
+            {"opt4", '\\', {}, 3},       {"opt1", '/', {}, 4},     {"Command2", '/', {}, 4}};
+        for (const KeyRow &row : rows)
+            QTest::addRow("%c on %s", char(row.key), qPrintable(row.control)) << row;
     }
     void patternCharacters()
     {
-        QFETCH(char, character);
-        QFETCH(QString, control);
-        QFETCH(int, pattern);
+        QFETCH(KeyRow, row);
         FrmSettings &w = frmSettings.Get();
-        QWidget *target = FocusSettingsControl(control);
+        QWidget *target = FocusSettingsControl(row.control);
         QVERIFY(target);
-        PatternButton(pattern == 1 ? 2 : 1).SetValue(true);
+        PatternButton(row.pattern == 1 ? 2 : 1).SetValue(true);
         Var::MoveType = 0;
-        QTest::keyClick(target, character);
-        QCOMPARE(SelectedPattern(), pattern);
-        QCOMPARE(int(Var::MoveType), pattern);
+        QTest::keyClick(target, char(row.key));
+        QCOMPARE(SelectedPattern(), row.pattern);
+        QCOMPARE(int(Var::MoveType), row.pattern);
         QCOMPARE(w.Slider1.Value(), 6);
         QCOMPARE(int(Var::Speed), 0);
         QVERIFY(w.Visible());
