@@ -18,11 +18,7 @@ using testsupport::StillWindow;
 namespace {
 
 // The track ends of each pattern on a 15490 x 9480 window with the 480-twip picture.
-struct Track
-{
-    int startX, startY, endX, endY;
-};
-const Track kTracks[] = {
+const testsupport::Track kTracks[] = {
     {0, 4500, 15000, 4500}, {7745, 0, 7735, 9000}, {0, 0, 15000, 8990}, {0, 8990, 15000, 0}};
 
 void ArrangeKnownWindow(FrmEMDR2 &w, int pattern)
@@ -48,7 +44,18 @@ public:
     }
 };
 
+// A pattern key as the window's handlers take it: a character pressed, or a key released with
+// the shift state, and the pattern it selects.
+struct PatternKey
+{
+    const char *name;
+    bool press;
+    int code, shift, pattern;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(PatternKey)
 
 class TstOperator : public testsupport::WindowTest
 {
@@ -195,64 +202,46 @@ private Q_SLOTS:
 
     void patternKeys_data()
     {
-        QTest::addColumn<bool>("press"); // a character, else a key release
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("shift");
-        QTest::addColumn<int>("pattern");
+        QTest::addColumn<PatternKey>("key");
         QTest::addColumn<bool>("paused");
-        struct Key
-        {
-            const char *name;
-            bool press;
-            int code, shift, pattern;
-        };
-        const Key keys[] = {{"-", true, 45, 0, 1},
-                            {"_", true, 95, 0, 1},
-                            {"|", true, 124, 0, 2},
-                            {"\\", true, 92, 0, 3},
-                            {"/", true, 47, 0, 4},
-                            {"F1", false, platform::vbKeyF1, 0, 1},
-                            {"F2", false, platform::vbKeyF2, 0, 2},
-                            {"F3", false, platform::vbKeyF3, 0, 3},
-                            {"F4", false, platform::vbKeyF4, 0, 4},
-                            {"Shift+F3", false, platform::vbKeyF3, platform::vbShiftMask, 3},
-                            {"Ctrl+F4", false, platform::vbKeyF4, platform::vbCtrlMask, 4}};
-        for (const Key &key : keys)
+        const PatternKey keys[] = {{"-", true, 45, 0, 1},
+                                   {"_", true, 95, 0, 1},
+                                   {"|", true, 124, 0, 2},
+                                   {"\\", true, 92, 0, 3},
+                                   {"/", true, 47, 0, 4},
+                                   {"F1", false, platform::vbKeyF1, 0, 1},
+                                   {"F2", false, platform::vbKeyF2, 0, 2},
+                                   {"F3", false, platform::vbKeyF3, 0, 3},
+                                   {"F4", false, platform::vbKeyF4, 0, 4},
+                                   {"Shift+F3", false, platform::vbKeyF3, platform::vbShiftMask, 3},
+                                   {"Ctrl+F4", false, platform::vbKeyF4, platform::vbCtrlMask, 4}};
+        for (const PatternKey &key : keys)
             for (bool paused : {false, true})
-                QTest::addRow("%s, %s", key.name, paused ? "paused" : "running")
-                    << key.press << key.code << key.shift << key.pattern << paused;
+                QTest::addRow("%s, %s", key.name, paused ? "paused" : "running") << key << paused;
     }
     void patternKeys()
     {
-        QFETCH(bool, press);
-        QFETCH(int, code);
-        QFETCH(int, shift);
-        QFETCH(int, pattern);
+        QFETCH(PatternKey, key);
         QFETCH(bool, paused);
         FrmEMDR2 &w = StillWindow();
         Var::Speed = 45;
-        const int previous = pattern % 4 + 1;
+        const int previous = key.pattern % 4 + 1;
         ArrangeKnownWindow(w, previous);
-        platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2,
-                                             &frmSettings->opt3, &frmSettings->opt4};
-        buttons[previous - 1]->SetValue(true);
+        testsupport::PatternButton(previous).SetValue(true);
         for (int i = 0; i < 3; ++i)
             w.Timer1_Timer();
         if (paused)
             w.Pause_Click();
 
-        if (press)
-            w.Form_KeyPress(code);
+        if (key.press)
+            w.Form_KeyPress(key.code);
         else
-            w.Form_KeyUp(code, shift);
+            w.Form_KeyUp(key.code, key.shift);
 
-        const Track &track = kTracks[pattern - 1];
-        QCOMPARE(int(Var::MoveType), pattern);
-        QCOMPARE(SelectedPattern(), pattern);
-        QCOMPARE(w.StartX, track.startX);
-        QCOMPARE(w.StartY, track.startY);
-        QCOMPARE(w.EndX, track.endX);
-        QCOMPARE(w.EndY, track.endY);
+        const testsupport::Track &track = kTracks[key.pattern - 1];
+        QCOMPARE(int(Var::MoveType), key.pattern);
+        QCOMPARE(SelectedPattern(), key.pattern);
+        QCOMPARE(testsupport::TrackOf(w), track);
         QCOMPARE(w.Picture1.Left(), float(track.startX));
         QCOMPARE(w.Picture1.Top(), float(track.startY));
         QCOMPARE(w.Steps, 15);

@@ -86,7 +86,21 @@ bool SamePicture(const platform::Picture &a, const platform::Picture &b)
     return a.Pixmap()->toImage() == b.Pixmap()->toImage();
 }
 
+// A row of the track table: the pattern, the window's outer size in twips, the picture's side
+// in pixels, and the track they give, with the step of a tick.
+struct TrackRow
+{
+    const char *name;
+    int pattern;
+    float W, H;
+    int picture;
+    testsupport::Track track;
+    int stepX, stepY;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(TrackRow)
 
 class TstStimulation : public testsupport::WindowTest
 {
@@ -165,69 +179,44 @@ private Q_SLOTS:
 
     void resetTrack_data()
     {
-        QTest::addColumn<int>("pattern");
-        QTest::addColumn<float>("W");
-        QTest::addColumn<float>("H");
-        QTest::addColumn<int>("picture"); // side in pixels
-        QTest::addColumn<int>("startX");
-        QTest::addColumn<int>("startY");
-        QTest::addColumn<int>("endX");
-        QTest::addColumn<int>("endY");
-        QTest::addColumn<int>("stepX");
-        QTest::addColumn<int>("stepY");
-        // The pattern, the window's outer size in twips, the picture's side in pixels, and the
-        // track it gives: its two ends and the step of a tick.
-        struct Row
-        {
-            const char *name;
-            int pattern;
-            float W, H;
-            int picture, startX, startY, endX, endY, stepX, stepY;
-        };
-        const Row rows[] = {
+        QTest::addColumn<TrackRow>("row");
+        const TrackRow rows[] = {
             // A 1920 x 1080 screen, 28800 x 16200 twips, with the 480-twip placeholder.
-            {"1 --", 1, 28800, 16200, 32, 0, 7860, 28310, 7860, 1887, 0},
-            {"2 |", 2, 28800, 16200, 32, 14400, 0, 14390, 15720, -1, 1048},
-            {"3 \\", 3, 28800, 16200, 32, 0, 0, 28310, 15710, 1887, 1047},
-            {"4 /", 4, 28800, 16200, 32, 0, 15710, 28310, 0, 1887, -1047},
+            {"1 --", 1, 28800, 16200, 32, {0, 7860, 28310, 7860}, 1887, 0},
+            {"2 |", 2, 28800, 16200, 32, {14400, 0, 14390, 15720}, -1, 1048},
+            {"3 \\", 3, 28800, 16200, 32, {0, 0, 28310, 15710}, 1887, 1047},
+            {"4 /", 4, 28800, 16200, 32, {0, 15710, 28310, 0}, 1887, -1047},
             // A 64-pixel picture.
-            {"1 -- big picture", 1, 28800, 16200, 64, 0, 7620, 27830, 7620, 1855, 0},
+            {"1 -- big picture", 1, 28800, 16200, 64, {0, 7620, 27830, 7620}, 1855, 0},
             // H - h odd: 965 / 2 = 482.5 gives 482, 967 / 2 = 483.5 gives 484.
-            {"1 H-h 965", 1, 15490, 1445, 32, 0, 482, 15000, 482, 1000, 0},
-            {"1 H-h 967", 1, 15490, 1447, 32, 0, 484, 15000, 484, 1000, 0},
+            {"1 H-h 965", 1, 15490, 1445, 32, {0, 482, 15000, 482}, 1000, 0},
+            {"1 H-h 967", 1, 15490, 1447, 32, {0, 484, 15000, 484}, 1000, 0},
             // 2560 x 1440 pixels: ends beyond 32767 twips.
-            {"1 -- 2560", 1, 38400, 21600, 32, 0, 10560, 37910, 10560, 2527, 0},
-            {"2 | 2560", 2, 38400, 21600, 32, 19200, 0, 19190, 21120, -1, 1408},
-            {"3 \\ 2560", 3, 38400, 21600, 32, 0, 0, 37910, 21110, 2527, 1407},
-            {"4 / 2560", 4, 38400, 21600, 32, 0, 21110, 37910, 0, 2527, -1407},
+            {"1 -- 2560", 1, 38400, 21600, 32, {0, 10560, 37910, 10560}, 2527, 0},
+            {"2 | 2560", 2, 38400, 21600, 32, {19200, 0, 19190, 21120}, -1, 1408},
+            {"3 \\ 2560", 3, 38400, 21600, 32, {0, 0, 37910, 21110}, 2527, 1407},
+            {"4 / 2560", 4, 38400, 21600, 32, {0, 21110, 37910, 0}, 2527, -1407},
             // 3840 x 2160 pixels: the far end at 57110 twips.
-            {"1 -- 3840", 1, 57600, 32400, 32, 0, 15960, 57110, 15960, 3807, 0},
-            {"2 | 3840", 2, 57600, 32400, 32, 28800, 0, 28790, 31920, -1, 2128},
-            {"3 \\ 3840", 3, 57600, 32400, 32, 0, 0, 57110, 31910, 3807, 2127},
-            {"4 / 3840", 4, 57600, 32400, 32, 0, 31910, 57110, 0, 3807, -2127},
+            {"1 -- 3840", 1, 57600, 32400, 32, {0, 15960, 57110, 15960}, 3807, 0},
+            {"2 | 3840", 2, 57600, 32400, 32, {28800, 0, 28790, 31920}, -1, 2128},
+            {"3 \\ 3840", 3, 57600, 32400, 32, {0, 0, 57110, 31910}, 3807, 2127},
+            {"4 / 3840", 4, 57600, 32400, 32, {0, 31910, 57110, 0}, 3807, -2127},
         };
-        for (const Row &r : rows)
-            QTest::newRow(r.name) << r.pattern << r.W << r.H << r.picture << r.startX << r.startY
-                                  << r.endX << r.endY << r.stepX << r.stepY;
+        for (const TrackRow &row : rows)
+            QTest::newRow(row.name) << row;
     }
 
     void resetTrack()
     {
-        QFETCH(int, pattern);
-        QFETCH(float, W);
-        QFETCH(float, H);
-        QFETCH(int, picture);
+        QFETCH(TrackRow, row);
         FrmEMDR2 &w = StillWindow();
-        if (picture != 32)
-            GivePicture(w, picture, picture);
-        QCOMPARE(w.Picture1.Width(), float(picture * 15));
-        Arrange(w, W, H, pattern);
-        QTEST(w.StartX, "startX");
-        QTEST(w.StartY, "startY");
-        QTEST(w.EndX, "endX");
-        QTEST(w.EndY, "endY");
-        QTEST(w.StepX, "stepX");
-        QTEST(w.StepY, "stepY");
+        if (row.picture != 32)
+            GivePicture(w, row.picture, row.picture);
+        QCOMPARE(w.Picture1.Width(), float(row.picture * 15));
+        Arrange(w, row.W, row.H, row.pattern);
+        QCOMPARE(testsupport::TrackOf(w), row.track);
+        QCOMPARE(w.StepX, row.stepX);
+        QCOMPARE(w.StepY, row.stepY);
         QCOMPARE(w.Steps, 15);
         QCOMPARE(w.Picture1.Left(), float(w.StartX));
         QCOMPARE(w.Picture1.Top(), float(w.StartY));
@@ -508,15 +497,12 @@ private Q_SLOTS:
     void activationStartsARun_data()
     {
         QTest::addColumn<int>("pattern");
-        QTest::addColumn<int>("startX");
-        QTest::addColumn<int>("startY");
-        QTest::addColumn<int>("endX");
-        QTest::addColumn<int>("endY");
+        QTest::addColumn<testsupport::Track>("track");
         // A 64 x 64 picture (960 twips) on a 1920 x 1080 screen.
-        QTest::newRow("1") << 1 << 0 << 7620 << 27830 << 7620;
-        QTest::newRow("2") << 2 << 14400 << 0 << 14390 << 15240;
-        QTest::newRow("3") << 3 << 0 << 0 << 27830 << 15230;
-        QTest::newRow("4") << 4 << 0 << 15230 << 27830 << 0;
+        QTest::newRow("1") << 1 << testsupport::Track{0, 7620, 27830, 7620};
+        QTest::newRow("2") << 2 << testsupport::Track{14400, 0, 14390, 15240};
+        QTest::newRow("3") << 3 << testsupport::Track{0, 0, 27830, 15230};
+        QTest::newRow("4") << 4 << testsupport::Track{0, 15230, 27830, 0};
     }
     void activationStartsARun()
     {
@@ -539,10 +525,7 @@ private Q_SLOTS:
         w.Form_Activate();
         QCOMPARE(w.Picture1.Width(), 960.0f);
         QCOMPARE(w.Picture1.Height(), 960.0f);
-        QTEST(w.StartX, "startX");
-        QTEST(w.StartY, "startY");
-        QTEST(w.EndX, "endX");
-        QTEST(w.EndY, "endY");
+        QTEST(testsupport::TrackOf(w), "track");
         QCOMPARE(w.Picture1.Left(), float(w.StartX));
         QCOMPARE(w.Picture1.Top(), float(w.StartY));
         QCOMPARE(w.Steps, 15);

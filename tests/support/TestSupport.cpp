@@ -68,6 +68,20 @@ void HoldStimulationStill()
     }
 }
 
+Track TrackOf(const FrmEMDR2 &window)
+{
+    return {window.StartX, window.StartY, window.EndX, window.EndY};
+}
+
+char *toString(const Track &track)
+{
+    return QTest::toString(QString("(%1, %2) to (%3, %4)")
+                               .arg(track.startX)
+                               .arg(track.startY)
+                               .arg(track.endX)
+                               .arg(track.endY));
+}
+
 RecordingAudioDevice &InstallRecordingAudio()
 {
     auto device = std::make_unique<RecordingAudioDevice>();

@@ -5,6 +5,7 @@
 
 #include "platform/AudioDevice.h"
 
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,16 @@ namespace testsupport {
 FrmEMDR2 &StillWindow();
 // Holds the stimulation window's timers still once Continue has created it.
 void HoldStimulationStill();
+
+// The two ends of the picture's track on the stimulation window, in twips.
+struct Track
+{
+    int startX = 0, startY = 0, endX = 0, endY = 0;
+    bool operator==(const Track &) const = default;
+};
+Track TrackOf(const FrmEMDR2 &window);
+// The track as a test's failure shows it.
+char *toString(const Track &track);
 
 // Records what the wave-audio controls ask of the device, one line a call:
 // "Open 0 /path", "Play 0", "Stop 1", "Close 0", "Sound 2 /path".
@@ -128,3 +139,5 @@ platform::Control *SettingsControl(const QString &name);
 QWidget *FocusSettingsControl(const QString &name);
 
 } // namespace testsupport
+
+Q_DECLARE_METATYPE(testsupport::Track)
