@@ -300,10 +300,9 @@ private Q_SLOTS:
 
     void changedFileIsDecodedAgain_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("different size") << "size";
-        QTest::newRow("same size, later time") << "time";
-        QTest::newRow("replaced by another file, same size and time") << "replace";
+        testsupport::TextRows("how", {{"different size", "size"},
+                                      {"same size, later time", "time"},
+                                      {"replaced by another file, same size and time", "replace"}});
     }
 
     void changedFileIsDecodedAgain()
@@ -411,9 +410,8 @@ private Q_SLOTS:
 
     void voicesNeverOpened_data()
     {
-        QTest::addColumn<bool>("deviceOpenedFirst");
-        QTest::newRow("before the device is opened") << false;
-        QTest::newRow("after the device is opened") << true;
+        testsupport::YesNoRows("deviceOpenedFirst", "before the device is opened",
+                               "after the device is opened");
     }
 
     void voicesNeverOpened()

@@ -434,9 +434,7 @@ private Q_SLOTS:
 
     void cancelAfterTheOtherKindChangesNothing_data()
     {
-        QTest::addColumn<bool>("toneFirst");
-        QTest::newRow("tone chosen, picture cancelled") << true;
-        QTest::newRow("picture chosen, tone cancelled") << false;
+        YesNoRows("toneFirst", "picture chosen, tone cancelled", "tone chosen, picture cancelled");
     }
     void cancelAfterTheOtherKindChangesNothing()
     {

@@ -231,9 +231,7 @@ private Q_SLOTS:
 
     void quitEndsAtOnceWithoutUnloading_data()
     {
-        QTest::addColumn<bool>("afterARun");
-        QTest::newRow("before a run") << false;
-        QTest::newRow("back from a paused run") << true;
+        YesNoRows("afterARun", "before a run", "back from a paused run");
     }
     void quitEndsAtOnceWithoutUnloading()
     {

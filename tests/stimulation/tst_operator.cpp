@@ -308,10 +308,9 @@ private Q_SLOTS:
 
     void unloadUnloadsEveryWindow_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("unload of the stimulation window") << "unload";
-        QTest::newRow("its close button") << "close";
-        QTest::newRow("unload of the settings window") << "settings";
+        testsupport::TextRows("how", {{"unload of the stimulation window", "unload"},
+                                      {"its close button", "close"},
+                                      {"unload of the settings window", "settings"}});
     }
     void unloadUnloadsEveryWindow()
     {

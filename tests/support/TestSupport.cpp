@@ -82,6 +82,20 @@ char *toString(const Track &track)
                                .arg(track.endY));
 }
 
+void TextRows(const char *column, std::initializer_list<std::pair<const char *, const char *>> rows)
+{
+    QTest::addColumn<QString>(column);
+    for (const auto &[name, value] : rows)
+        QTest::newRow(name) << QString(value);
+}
+
+void YesNoRows(const char *column, const char *whenNo, const char *whenYes)
+{
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenNo) << false;
+    QTest::newRow(whenYes) << true;
+}
+
 RecordingAudioDevice &InstallRecordingAudio()
 {
     auto device = std::make_unique<RecordingAudioDevice>();

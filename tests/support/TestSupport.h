@@ -10,7 +10,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 class FrmEMDR2;
@@ -86,6 +88,12 @@ std::vector<std::string> &AudioTrace();
 std::vector<std::string> TraceOf(const std::string &prefix);
 // Whether this line is in the trace.
 bool Traced(const std::string &line);
+
+// Small data tables: one column of text, each row given by its name and its value; and one
+// yes-or-no column with a row for each answer, named as given.
+void TextRows(const char *column,
+              std::initializer_list<std::pair<const char *, const char *>> rows);
+void YesNoRows(const char *column, const char *whenNo, const char *whenYes);
 
 // The window tests' fixture: each case starts on a program that has just started, with a
 // recording device for the sound, and leaves nothing loaded behind it.
