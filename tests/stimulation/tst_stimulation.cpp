@@ -34,10 +34,12 @@ void GivePicture(FrmEMDR2 &w, int widthPixels, int heightPixels)
     w.Picture1.SetPicture(platform::Picture(std::make_shared<const QPixmap>(pixmap)));
 }
 
-// Lays out the track of a pattern on a window of the given outer size, the way a real size
-// change does; a size the window already has is not a change, so the handling runs directly.
-void Arrange(FrmEMDR2 &w, float W, float H, int moveType)
+// Lays out the track of a pattern, at a speed, on a window of the given outer size, the way a
+// real size change does; a size the window already has is not a change, so the handling runs
+// directly.
+void Arrange(FrmEMDR2 &w, float W, float H, int moveType, int speed)
 {
+    Var::Speed = static_cast<std::int16_t>(speed);
     Var::MoveType = static_cast<std::int16_t>(moveType);
     if (w.Width() == W && w.Height() == H)
         w.Form_Resize();
@@ -213,7 +215,7 @@ private Q_SLOTS:
         if (row.picture != 32)
             GivePicture(w, row.picture, row.picture);
         QCOMPARE(w.Picture1.Width(), float(row.picture * 15));
-        Arrange(w, row.W, row.H, row.pattern);
+        Arrange(w, row.W, row.H, row.pattern, Var::Speed);
         QCOMPARE(testsupport::TrackOf(w), row.track);
         QCOMPARE(w.StepX, row.stepX);
         QCOMPARE(w.StepY, row.stepY);
@@ -225,7 +227,7 @@ private Q_SLOTS:
     void resetTrackWithTheRealFace()
     {
         FrmEMDR2 &w = StillWindow();
-        Arrange(w, 28800, 16200, 1);
+        Arrange(w, 28800, 16200, 1, Var::Speed);
         w.Form_Activate(); // loads the settings' default picture, Pictures/Face.ico
         QCOMPARE(w.Picture1.Width(), 480.0f);
         QCOMPARE(w.Picture1.Height(), 480.0f);
@@ -251,9 +253,9 @@ private Q_SLOTS:
     void unknownPatternKeepsTheEnds()
     {
         FrmEMDR2 &w = StillWindow();
-        Arrange(w, 28800, 16200, 4);
+        Arrange(w, 28800, 16200, 4, Var::Speed);
         w.Picture1.Move(1234, 4321, w.Picture1.Width(), w.Picture1.Height());
-        Arrange(w, 15490, 9480, 5);
+        Arrange(w, 15490, 9480, 5, Var::Speed);
         QCOMPARE(w.StartX, 0);
         QCOMPARE(w.StartY, 15710);
         QCOMPARE(w.EndX, 28310);
@@ -291,8 +293,7 @@ private Q_SLOTS:
     void legsAndPasses()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;             // 15 ticks a leg
-        Arrange(w, 15490, 10480, 1); // 0 .. 15000 at Top 5000, steps of 1000
+        Arrange(w, 15490, 10480, 1, 30); // 15 ticks a leg; 0 .. 15000 at Top 5000, steps of 1000
         QCOMPARE(w.StepX, 1000);
         QCOMPARE(w.Passcount.Caption(), std::string(" 0 passes"));
 
@@ -322,8 +323,7 @@ private Q_SLOTS:
     void passCountGoesBeyond16Bits()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         QCOMPARE(TicksToTurn(w), 15);
         Var::PassCount = 32767;
         QCOMPARE(TicksToTurn(w), 15);
@@ -363,8 +363,7 @@ private Q_SLOTS:
         QFETCH(float, H);
         QFETCH(int, speed);
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = static_cast<std::int16_t>(speed);
-        Arrange(w, W, H, pattern);
+        Arrange(w, W, H, pattern, speed);
         QTEST(TicksToTurn(w), "outTicks");
         QCOMPARE(int(Var::ToneRequest), 2);
         QCOMPARE(w.Picture1.Left(), float(w.EndX));
@@ -379,8 +378,7 @@ private Q_SLOTS:
     void verticalFarEndAtSteps6()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 85;
-        Arrange(w, 15490, 9487, 2);
+        Arrange(w, 15490, 9487, 2, 85);
         QCOMPARE(TicksToTurn(w), 15);
         QCOMPARE(TicksToTurn(w), 5);
         QCOMPARE(w.StepX, -2);
@@ -393,8 +391,7 @@ private Q_SLOTS:
     void pausedTicksChangeNothing()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         w.Timer1_Timer();
         w.Timer1_Timer();
         w.Pause_Click(); // "Resume": paused
@@ -416,8 +413,7 @@ private Q_SLOTS:
     void pauseWithPauseCaptionIsCancelledByTheNextTick()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         Var::Paused = 1; // as a lost focus leaves it
         QCOMPARE(w.Pause.Caption(), std::string("Pause"));
         w.Timer1_Timer();
@@ -448,8 +444,7 @@ private Q_SLOTS:
         QFETCH(float, W);
         QFETCH(float, H);
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = static_cast<std::int16_t>(speed);
-        Arrange(w, W, H, pattern);
+        Arrange(w, W, H, pattern, speed);
         int turns = 0;
         for (int tick = 0; tick < 2000 && turns < 40; ++tick) {
             const double step = std::hypot(w.StepX, w.StepY);
@@ -474,8 +469,7 @@ private Q_SLOTS:
     void speedKeyWhileRunning()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         for (int i = 0; i < 3; ++i)
             w.Timer1_Timer();
         QCOMPARE(w.Timer1.Interval(), 105);
@@ -511,8 +505,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         testsupport::UseFixedProgramFolder(); // the fallback pair, wherever the build stands
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 45;
-        Arrange(w, 28800, 16200, pattern);
+        Arrange(w, 28800, 16200, pattern, 45);
         for (int i = 0; i < 4; ++i)
             w.Timer1_Timer();
         w.Pause_Click();
@@ -666,10 +659,9 @@ private Q_SLOTS:
         QFETCH(bool, farEnd);
         QFETCH(bool, throughTimer);
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
         // Steps of 999 twips on a track of 14990: the way back turns 5 twips short of the start
         // and would then put the picture on the start itself.
-        Arrange(w, 15480, 10480, 1);
+        Arrange(w, 15480, 10480, 1, 30);
         if (!farEnd)
             QCOMPARE(TicksToTurn(w), 15);
         for (int i = 0; i < 14; ++i)
