@@ -6,32 +6,15 @@
 
 #include <QTest>
 
-namespace {
-
-// A path of the rows: "P/" at its start stands for the program's folder, the rest for a fixed
-// suffix such as "\\Tones\\beep_l.wav", in the system's form.
-QString InProgram(const QString &row)
-{
-    if (!row.startsWith("P/"))
-        return row;
-    QString suffix = row.mid(1);
-    suffix.replace('/', '\\');
-    return QString::fromStdString(platform::InProgramFolder(suffix.toStdString()));
-}
-
-} // namespace
+using testsupport::InProgram;
 
 class TstShared : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        Var::Reset();
-        platform::SetProgramFolder("");
-    }
-    void cleanupTestCase() { platform::SetProgramFolder(""); }
+    void init() { testsupport::FreshProgram(); }
+    void cleanupTestCase() { testsupport::FreshProgram(); }
 
     void tonePair_data()
     {
@@ -74,15 +57,12 @@ private Q_SLOTS:
         QFETCH(QString, right);
         // A folder of known words: the rule looks for the first "_" over the whole path.
         testsupport::UseFixedProgramFolder();
-        left = InProgram(left);
-        right = InProgram(right);
         Var::ToneFile = toneFile.toStdString();
         if (duringLoad)
             DeriveTonePair(kLoadLeft, kLoadRight);
         else
             DeriveTonePair(kBeepLeft, kBeepRight);
-        QCOMPARE(QString::fromStdString(Var::ToneFiles[0]), left);
-        QCOMPARE(QString::fromStdString(Var::ToneFiles[1]), right);
+        QCOMPARE(testsupport::TonePair(), QStringList({InProgram(left), InProgram(right)}));
     }
 
     void tonePrefixPosition()

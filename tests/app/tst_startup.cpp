@@ -17,19 +17,10 @@
 #include <QTest>
 #include <QWidget>
 
-using testsupport::FreshProgram;
+using testsupport::InFolder;
+using testsupport::Q;
 
 namespace {
-
-QString Q(const std::string &text)
-{
-    return QString::fromStdString(text);
-}
-
-QString InFolder(const QString &suffix)
-{
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + suffix);
-}
 
 // Whether a label's whole caption stands inside the label as the toolkit lays it out.
 bool LabelCaptionFits(const platform::Label &label)
@@ -67,7 +58,7 @@ QProcessEnvironment HeadlessEnvironment(const QString &runtimeDir)
 
 } // namespace
 
-class TstStartup : public QObject
+class TstStartup : public testsupport::WindowTest
 {
     Q_OBJECT
 
@@ -79,8 +70,6 @@ private Q_SLOTS:
         QFile::setPermissions(runtimeDir_.path(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    void init() { FreshProgram(); }
-    void cleanupTestCase() { FreshProgram(); }
 
     // ---- The title window ----------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the picture loader as a bitmap file and as an icon file, with the
 // limits the windows use on a 1920 x 1080 screen. Whatever the bytes, the loader must return:
 // a picture within the limits, or a reason in words.
+#include "FuzzInput.h"
 #include "platform/Picture.h"
 
 #include <QGuiApplication>
@@ -18,15 +19,6 @@ constexpr int kMaxWidth = 1920;
 constexpr int kMaxHeight = 1080;
 
 std::string g_folder;
-
-bool WriteFile(const std::string &path, const std::uint8_t *data, std::size_t size)
-{
-    std::FILE *out = std::fopen(path.c_str(), "wb");
-    if (!out)
-        return false;
-    const bool written = size == 0 || std::fwrite(data, 1, size, out) == size;
-    return std::fclose(out) == 0 && written;
-}
 
 void Check(const std::string &path)
 {
@@ -54,10 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static char name[] = "fuzz_picture";
     static char *argv[] = {name, nullptr};
     static QGuiApplication application(argc, argv);
-    char folder[] = "/tmp/fuzz_picture.XXXXXX";
-    if (!mkdtemp(folder))
-        std::abort();
-    g_folder = folder;
+    g_folder = fuzzinput::ScratchFolder("fuzz_picture");
     return 0;
 }
 
@@ -66,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The same bytes under both names: the loader goes by content, the name is only a hint.
     for (const char *name : {"/input.bmp", "/input.ico"}) {
         const std::string path = g_folder + name;
-        if (!WriteFile(path, data, size))
-            std::abort();
+        fuzzinput::WriteInput(path, data, size);
         Check(path);
         std::remove(path.c_str());
     }

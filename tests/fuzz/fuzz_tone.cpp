@@ -2,6 +2,7 @@
 // stopped and closed, as the stimulation window does at every turn. SDL's dummy output stands
 // in for a sound card. Whatever the bytes, the device must answer: the tone is ready, or a
 // reason in words; and nothing of a tone may stay held once its file is gone.
+#include "FuzzInput.h"
 #include "platform/SdlAudioDevice.h"
 #include "platform/ToneFile.h"
 
@@ -19,15 +20,6 @@ std::unique_ptr<platform::SdlAudioDevice> g_device;
 int g_voice = -1;
 std::string g_path;
 
-bool WriteFile(const std::string &path, const std::uint8_t *data, std::size_t size)
-{
-    std::FILE *out = std::fopen(path.c_str(), "wb");
-    if (!out)
-        return false;
-    const bool written = size == 0 || std::fwrite(data, 1, size, out) == size;
-    return std::fclose(out) == 0 && written;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -39,10 +31,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         std::fprintf(stderr, "fuzz_tone: %s\n", g_device->DeviceError().c_str());
         std::abort();
     }
-    char folder[] = "/tmp/fuzz_tone.XXXXXX";
-    if (!mkdtemp(folder))
-        std::abort();
-    g_path = std::string(folder) + "/input.wav";
+    g_path = fuzzinput::ScratchFolder("fuzz_tone") + "/input.wav";
     return 0;
 }
 
@@ -69,8 +58,7 @@ void DecodeForServer(const std::uint8_t *data, std::size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     DecodeForServer(data, size);
-    if (!WriteFile(g_path, data, size))
-        std::abort();
+    fuzzinput::WriteInput(g_path, data, size);
     const int decodedBefore = g_device->DecodeCount();
     const platform::AudioResult result = g_device->Open(g_voice, g_path);
     if (!result.ok && result.error.empty())

@@ -33,13 +33,9 @@
 using platform::CommonDialog;
 using testsupport::FreshProgram;
 using testsupport::Messages;
+using testsupport::Q;
 
 namespace {
-
-QString Q(const std::string &text)
-{
-    return QString::fromStdString(text);
-}
 
 // A figure of /proc/self/status in kB ("VmRSS", "VmHWM"), -1 when it is not there.
 long StatusKb(const std::string &field)

@@ -5,6 +5,7 @@
 // nothing.
 #include "platform/SdlAudioDevice.h"
 #include "platform/SoundOutput.h"
+#include "support/TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -75,8 +76,9 @@ std::string Std(const QString &text)
     return text.toStdString();
 }
 
-// Waits a little for the mixer thread to take up or let go of a voice.
-bool SoundingWithin(const SdlAudioDevice &device, int voice, bool wanted, int ms = 500)
+// Waits for the mixer thread to take up or let go of a voice. The limit is only reached when
+// it never does: it is wide enough for a loaded machine and a sanitized build.
+bool SoundingWithin(const SdlAudioDevice &device, int voice, bool wanted, int ms = 5000)
 {
     QElapsedTimer timer;
     timer.start();
@@ -113,6 +115,7 @@ private Q_SLOTS:
         if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
             qputenv("SDL_AUDIODRIVER", "dummy");
     }
+    void init() { testsupport::FreshSeams(); }
 
     // More voices than the mixer has channels from the start, some made before and some
     // after the device is opened: the last one must still sound.
@@ -267,8 +270,8 @@ private Q_SLOTS:
         SdlAudioDevice device;
         const int voice = device.AllocateVoice();
         QVERIFY(device.Sound(voice, Std(path)).ok);
-        QVERIFY(SoundingWithin(device, voice, true, 200));
-        QVERIFY(SoundingWithin(device, voice, false, 2000));
+        QVERIFY(SoundingWithin(device, voice, true, 2000));
+        QVERIFY(SoundingWithin(device, voice, false, 10000));
     }
 
     void unchangedFileIsServedFromCache()
@@ -297,10 +300,9 @@ private Q_SLOTS:
 
     void changedFileIsDecodedAgain_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("different size") << "size";
-        QTest::newRow("same size, later time") << "time";
-        QTest::newRow("replaced by another file, same size and time") << "replace";
+        testsupport::TextRows("how", {{"different size", "size"},
+                                      {"same size, later time", "time"},
+                                      {"replaced by another file, same size and time", "replace"}});
     }
 
     void changedFileIsDecodedAgain()
@@ -408,9 +410,8 @@ private Q_SLOTS:
 
     void voicesNeverOpened_data()
     {
-        QTest::addColumn<bool>("deviceOpenedFirst");
-        QTest::newRow("before the device is opened") << false;
-        QTest::newRow("after the device is opened") << true;
+        testsupport::YesNoRows("deviceOpenedFirst", "before the device is opened",
+                               "after the device is opened");
     }
 
     void voicesNeverOpened()
@@ -458,8 +459,10 @@ private Q_SLOTS:
         const qint64 ninetieth = ns[ns.size() * 9 / 10];
         qInfo("stop+close+open+play: median %lld us, 90th percentile %lld us, worst %lld us",
               median / 1000, ninetieth / 1000, ns.back() / 1000);
-        QVERIFY2(median < 250'000, "a tone's calls took a quarter millisecond or more");
-        QVERIFY2(ninetieth < 1'000'000, "a tone's calls often took a millisecond or more");
+        // Ten times what they take on a quiet machine: a call that waited for the mixer, a
+        // decode or the disk would still take longer. The figures themselves are the bench's.
+        QVERIFY2(median < 2'500'000, "a tone's calls took 2.5 milliseconds or more");
+        QVERIFY2(ninetieth < 10'000'000, "a tone's calls often took 10 milliseconds or more");
     }
 
     void withoutSoundServer()
@@ -522,7 +525,8 @@ private Q_SLOTS:
             QVERIFY(!device.Sounding(voice));
             QCOMPARE(device.DeviceError(), problem);
         }
-        QVERIFY2(timer.elapsed() < 200, "calls without a device are not instant");
+        // A hundred calls that each tried the device again would take seconds.
+        QVERIFY2(timer.elapsed() < 2000, "calls without a device are not instant");
         QCOMPARE(device.AllocateVoice(), 1);
         QCOMPARE(device.DecodeCount(), 0);
         QCOMPARE(device.HeldChunkCount(), 0);

@@ -2,6 +2,7 @@
 // files of the corpus (tests/data/make_corpus.py), and headers made here that claim what is
 // not there. No sound server is needed: decoding does not depend on one.
 #include "platform/ToneFile.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,6 +84,7 @@ private Q_SLOTS:
         QVERIFY2(script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0,
                  script.readAllStandardError().constData());
     }
+    void init() { testsupport::FreshSeams(); }
 
     // Each tone of the corpus decodes to its own rate, channels and length, or is refused
     // with a reason in words.

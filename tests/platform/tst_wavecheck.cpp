@@ -4,6 +4,7 @@
 // library. The same bytes give the same answer
 // from memory and from a file.
 #include "platform/WaveCheck.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -85,6 +86,8 @@ class TstWaveCheck : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void init() { testsupport::FreshSeams(); }
+
     void check_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -12,34 +12,19 @@
 #include <QTest>
 #include <QWidget>
 
-using testsupport::FreshProgram;
+using testsupport::SelectedPattern;
 using testsupport::StillWindow;
 
 namespace {
 
 // The track ends of each pattern on a 15490 x 9480 window with the 480-twip picture.
-struct Track
-{
-    int startX, startY, endX, endY;
-};
-const Track kTracks[] = {
+const testsupport::Track kTracks[] = {
     {0, 4500, 15000, 4500}, {7745, 0, 7735, 9000}, {0, 0, 15000, 8990}, {0, 8990, 15000, 0}};
 
 void ArrangeKnownWindow(FrmEMDR2 &w, int pattern)
 {
     Var::MoveType = static_cast<std::int16_t>(pattern);
     w.HandleResized(15490, 9480);
-}
-
-int SelectedOption()
-{
-    platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2, &frmSettings->opt3,
-                                         &frmSettings->opt4};
-    int selected = 0;
-    for (int i = 0; i < 4; ++i)
-        if (buttons[i]->Value())
-            selected = selected == 0 ? i + 1 : -1; // -1: more than one
-    return selected;
 }
 
 // Notes the speed at the moment a key press reaches the watched control, to tell whether the
@@ -59,17 +44,24 @@ public:
     }
 };
 
+// A pattern key as the window's handlers take it: a character pressed, or a key released with
+// the shift state, and the pattern it selects.
+struct PatternKey
+{
+    const char *name;
+    bool press;
+    int code, shift, pattern;
+};
+
 } // namespace
 
-class TstOperator : public QObject
+Q_DECLARE_METATYPE(PatternKey)
+
+class TstOperator : public testsupport::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { testsupport::InstallRecordingAudio(); }
-    void init() { FreshProgram(); }
-    void cleanupTestCase() { FreshProgram(); }
-
     // ---- Pause and Esc ---------------------------------------------------------------
 
     void pauseStateTable_data()
@@ -198,7 +190,7 @@ private Q_SLOTS:
         QCOMPARE(int(Var::Speed), 30);
         QCOMPARE(frmSettings->Slider1.Value(), slider);
         QCOMPARE(int(Var::MoveType), 3);
-        QCOMPARE(SelectedOption(), 3);
+        QCOMPARE(SelectedPattern(), 3);
         QCOMPARE(w.Picture1.Left(), left);
         QCOMPARE(w.Picture1.Top(), top);
         QCOMPARE(w.Pause.Caption(), std::string("Pause"));
@@ -210,64 +202,46 @@ private Q_SLOTS:
 
     void patternKeys_data()
     {
-        QTest::addColumn<bool>("press"); // a character, else a key release
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("shift");
-        QTest::addColumn<int>("pattern");
+        QTest::addColumn<PatternKey>("key");
         QTest::addColumn<bool>("paused");
-        struct Key
-        {
-            const char *name;
-            bool press;
-            int code, shift, pattern;
-        };
-        const Key keys[] = {{"-", true, 45, 0, 1},
-                            {"_", true, 95, 0, 1},
-                            {"|", true, 124, 0, 2},
-                            {"\\", true, 92, 0, 3},
-                            {"/", true, 47, 0, 4},
-                            {"F1", false, platform::vbKeyF1, 0, 1},
-                            {"F2", false, platform::vbKeyF2, 0, 2},
-                            {"F3", false, platform::vbKeyF3, 0, 3},
-                            {"F4", false, platform::vbKeyF4, 0, 4},
-                            {"Shift+F3", false, platform::vbKeyF3, platform::vbShiftMask, 3},
-                            {"Ctrl+F4", false, platform::vbKeyF4, platform::vbCtrlMask, 4}};
-        for (const Key &key : keys)
+        const PatternKey keys[] = {{"-", true, 45, 0, 1},
+                                   {"_", true, 95, 0, 1},
+                                   {"|", true, 124, 0, 2},
+                                   {"\\", true, 92, 0, 3},
+                                   {"/", true, 47, 0, 4},
+                                   {"F1", false, platform::vbKeyF1, 0, 1},
+                                   {"F2", false, platform::vbKeyF2, 0, 2},
+                                   {"F3", false, platform::vbKeyF3, 0, 3},
+                                   {"F4", false, platform::vbKeyF4, 0, 4},
+                                   {"Shift+F3", false, platform::vbKeyF3, platform::vbShiftMask, 3},
+                                   {"Ctrl+F4", false, platform::vbKeyF4, platform::vbCtrlMask, 4}};
+        for (const PatternKey &key : keys)
             for (bool paused : {false, true})
-                QTest::addRow("%s, %s", key.name, paused ? "paused" : "running")
-                    << key.press << key.code << key.shift << key.pattern << paused;
+                QTest::addRow("%s, %s", key.name, paused ? "paused" : "running") << key << paused;
     }
     void patternKeys()
     {
-        QFETCH(bool, press);
-        QFETCH(int, code);
-        QFETCH(int, shift);
-        QFETCH(int, pattern);
+        QFETCH(PatternKey, key);
         QFETCH(bool, paused);
         FrmEMDR2 &w = StillWindow();
         Var::Speed = 45;
-        const int previous = pattern % 4 + 1;
+        const int previous = key.pattern % 4 + 1;
         ArrangeKnownWindow(w, previous);
-        platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2,
-                                             &frmSettings->opt3, &frmSettings->opt4};
-        buttons[previous - 1]->SetValue(true);
+        testsupport::PatternButton(previous).SetValue(true);
         for (int i = 0; i < 3; ++i)
             w.Timer1_Timer();
         if (paused)
             w.Pause_Click();
 
-        if (press)
-            w.Form_KeyPress(code);
+        if (key.press)
+            w.Form_KeyPress(key.code);
         else
-            w.Form_KeyUp(code, shift);
+            w.Form_KeyUp(key.code, key.shift);
 
-        const Track &track = kTracks[pattern - 1];
-        QCOMPARE(int(Var::MoveType), pattern);
-        QCOMPARE(SelectedOption(), pattern);
-        QCOMPARE(w.StartX, track.startX);
-        QCOMPARE(w.StartY, track.startY);
-        QCOMPARE(w.EndX, track.endX);
-        QCOMPARE(w.EndY, track.endY);
+        const testsupport::Track &track = kTracks[key.pattern - 1];
+        QCOMPARE(int(Var::MoveType), key.pattern);
+        QCOMPARE(SelectedPattern(), key.pattern);
+        QCOMPARE(testsupport::TrackOf(w), track);
         QCOMPARE(w.Picture1.Left(), float(track.startX));
         QCOMPARE(w.Picture1.Top(), float(track.startY));
         QCOMPARE(w.Steps, 15);
@@ -289,12 +263,8 @@ private Q_SLOTS:
 
     void settingsButtonRoundTrip()
     {
-        FrmSettings &settings = frmSettings.Get();
-        settings.Show();
-        settings.cmdContinue_Click();
-        FrmEMDR2 &w = *frmEMDR2;
-        w.Timer1.SetEnabled(false);
-        w.Timer2.SetEnabled(false);
+        FrmEMDR2 &w = StartRun();
+        FrmSettings &settings = *frmSettings;
         QVERIFY(w.Pause.Visible());
         QVERIFY(!w.Settings.Visible()); // hidden while running
 
@@ -338,10 +308,9 @@ private Q_SLOTS:
 
     void unloadUnloadsEveryWindow_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("unload of the stimulation window") << "unload";
-        QTest::newRow("its close button") << "close";
-        QTest::newRow("unload of the settings window") << "settings";
+        testsupport::TextRows("how", {{"unload of the stimulation window", "unload"},
+                                      {"its close button", "close"},
+                                      {"unload of the settings window", "settings"}});
     }
     void unloadUnloadsEveryWindow()
     {
@@ -390,25 +359,24 @@ private Q_SLOTS:
         QCOMPARE(int(Var::Speed), 65);
     }
 
-    void realSpaceClicksTheFocusedButton()
+    // Space clicks the focused button. Esc, which the button does not take, travels on to
+    // the window; either is handled once a press.
+    void realKeyPausesAndResumesOnce_data()
     {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Space") << int(Qt::Key_Space);
+        QTest::newRow("Esc") << int(Qt::Key_Escape);
+    }
+    void realKeyPausesAndResumesOnce()
+    {
+        QFETCH(int, key);
         QWidget *pause = ShowRunningWindow();
         QVERIFY(pause);
-        QTest::keyClick(pause, Qt::Key_Space);
+        QTest::keyClick(pause, Qt::Key(key));
         QCOMPARE(frmEMDR2->Pause.Caption(), std::string("Resume"));
         QCOMPARE(int(Var::Paused), 1);
         QVERIFY(frmEMDR2->Settings.Visible());
-    }
-
-    // The key the button does not take travels on to the window; it is handled once.
-    void realEscPausesOnce()
-    {
-        QWidget *pause = ShowRunningWindow();
-        QVERIFY(pause);
-        QTest::keyClick(pause, Qt::Key_Escape);
-        QCOMPARE(frmEMDR2->Pause.Caption(), std::string("Resume"));
-        QCOMPARE(int(Var::Paused), 1);
-        QTest::keyClick(pause, Qt::Key_Escape);
+        QTest::keyClick(pause, Qt::Key(key));
         QCOMPARE(frmEMDR2->Pause.Caption(), std::string("Pause"));
         QCOMPARE(int(Var::Paused), 0);
     }
@@ -423,11 +391,11 @@ private Q_SLOTS:
         const float left = w.Picture1.Left();
         QTest::keyPress(pause, Qt::Key_F2);
         QCOMPARE(int(Var::MoveType), 1);
-        QCOMPARE(SelectedOption(), 1);
+        QCOMPARE(SelectedPattern(), 1);
         QCOMPARE(w.Picture1.Left(), left);
         QTest::keyRelease(pause, Qt::Key_F2);
         QCOMPARE(int(Var::MoveType), 2);
-        QCOMPARE(SelectedOption(), 2);
+        QCOMPARE(SelectedPattern(), 2);
         QCOMPARE(w.Picture1.Left(), float(w.StartX));
         QCOMPARE(w.Picture1.Top(), 0.0f);
     }
@@ -440,7 +408,7 @@ private Q_SLOTS:
         QTest::keyClick(pause, Qt::Key_F3, Qt::ShiftModifier);
         QTest::keyRelease(pause, Qt::Key_Shift, Qt::ShiftModifier);
         QCOMPARE(int(Var::MoveType), 3);
-        QCOMPARE(SelectedOption(), 3);
+        QCOMPARE(SelectedPattern(), 3);
         QCOMPARE(frmEMDR2->Picture1.Top(), 0.0f);
     }
 
@@ -450,23 +418,27 @@ private Q_SLOTS:
         QVERIFY(pause);
         QTest::keyClick(pause, '/');
         QCOMPARE(int(Var::MoveType), 4);
-        QCOMPARE(SelectedOption(), 4);
+        QCOMPARE(SelectedPattern(), 4);
         QTest::keyClick(pause, '_');
         QCOMPARE(int(Var::MoveType), 1);
-        QCOMPARE(SelectedOption(), 1);
+        QCOMPARE(SelectedPattern(), 1);
     }
 
 private:
+    // Starts a run from the settings window, shown, by Continue, with the timers held still.
+    static FrmEMDR2 &StartRun()
+    {
+        frmSettings.Get().Show();
+        frmSettings->cmdContinue_Click();
+        testsupport::HoldStimulationStill();
+        return *frmEMDR2;
+    }
+
     // Starts a run the way the practitioner does and waits until the stimulation window is
     // active with the Pause button focused. Null when the window never became active.
     static QWidget *ShowRunningWindow()
     {
-        FrmSettings &settings = frmSettings.Get();
-        settings.Show();
-        settings.cmdContinue_Click();
-        FrmEMDR2 &w = *frmEMDR2;
-        w.Timer1.SetEnabled(false);
-        w.Timer2.SetEnabled(false);
+        FrmEMDR2 &w = StartRun();
         if (!QTest::qWaitForWindowActive(w.Surface()))
             return nullptr;
         QWidget *pause = w.Pause.Widget();

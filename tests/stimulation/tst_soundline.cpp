@@ -8,7 +8,6 @@
 
 #include <QTest>
 
-using testsupport::FreshProgram;
 using testsupport::StillWindow;
 
 namespace {
@@ -33,18 +32,11 @@ template <typename Control> Box BoxOf(const Control &control)
 
 } // namespace
 
-class TstSoundLine : public QObject
+class TstSoundLine : public testsupport::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        FreshProgram();
-        testsupport::InstallRecordingAudio();
-    }
-    void cleanup() { FreshProgram(); }
-
     // A problem shows on the running window and in the settings notice; when sound is back
     // the line says so for a few seconds and goes, and the notice lets the problem go.
     void lineAndNoticeFollowTheState()
@@ -102,7 +94,7 @@ private Q_SLOTS:
         FrmEMDR2 &w = StillWindow();
         QVERIFY(w.SoundLine.Visible());
         QCOMPARE(frmSettings->Notice.Caption(), kLost);
-        FreshProgram();
+        testsupport::FreshProgram();
         FrmEMDR2 &fresh = StillWindow();
         QVERIFY(!fresh.SoundLine.Visible());
         QVERIFY(!frmSettings->Notice.Visible());

@@ -20,7 +20,7 @@
 #include <cmath>
 #include <memory>
 
-using testsupport::FreshProgram;
+using testsupport::InProgram;
 using testsupport::Messages;
 using testsupport::StillWindow;
 
@@ -34,10 +34,12 @@ void GivePicture(FrmEMDR2 &w, int widthPixels, int heightPixels)
     w.Picture1.SetPicture(platform::Picture(std::make_shared<const QPixmap>(pixmap)));
 }
 
-// Lays out the track of a pattern on a window of the given outer size, the way a real size
-// change does; a size the window already has is not a change, so the handling runs directly.
-void Arrange(FrmEMDR2 &w, float W, float H, int moveType)
+// Lays out the track of a pattern, at a speed, on a window of the given outer size, the way a
+// real size change does; a size the window already has is not a change, so the handling runs
+// directly.
+void Arrange(FrmEMDR2 &w, float W, float H, int moveType, int speed)
 {
+    Var::Speed = static_cast<std::int16_t>(speed);
     Var::MoveType = static_cast<std::int16_t>(moveType);
     if (w.Width() == W && w.Height() == H)
         w.Form_Resize();
@@ -86,28 +88,27 @@ bool SamePicture(const platform::Picture &a, const platform::Picture &b)
     return a.Pixmap()->toImage() == b.Pixmap()->toImage();
 }
 
-// A path of the rows: "P/" at its start stands for the program's folder, the rest for a fixed
-// suffix such as "\\Tones\\beep_l.wav", in the system's form.
-QString InProgram(const QString &row)
+// A row of the track table: the pattern, the window's outer size in twips, the picture's side
+// in pixels, and the track they give, with the step of a tick.
+struct TrackRow
 {
-    if (!row.startsWith("P/"))
-        return row;
-    QString suffix = row.mid(1);
-    suffix.replace('/', '\\');
-    return QString::fromStdString(platform::InProgramFolder(suffix.toStdString()));
-}
+    const char *name;
+    int pattern;
+    float W, H;
+    int picture;
+    testsupport::Track track;
+    int stepX, stepY;
+};
 
 } // namespace
 
-class TstStimulation : public QObject
+Q_DECLARE_METATYPE(TrackRow)
+
+class TstStimulation : public testsupport::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { testsupport::InstallRecordingAudio(); }
-    void init() { FreshProgram(); }
-    void cleanupTestCase() { FreshProgram(); }
-
     // ---- Load ------------------------------------------------------------------------
 
     void loadLaysOutTheWindow()
@@ -173,79 +174,51 @@ private Q_SLOTS:
         if (!toneFile.isEmpty())
             Var::ToneFile = toneFile.toStdString();
         StillWindow();
-        left = InProgram(left);
-        right = InProgram(right);
-        QCOMPARE(QString::fromStdString(Var::ToneFiles[0]), left);
-        QCOMPARE(QString::fromStdString(Var::ToneFiles[1]), right);
+        QCOMPARE(testsupport::TonePair(), QStringList({InProgram(left), InProgram(right)}));
     }
 
     // ---- Track -----------------------------------------------------------------------
 
     void resetTrack_data()
     {
-        QTest::addColumn<int>("pattern");
-        QTest::addColumn<float>("W");
-        QTest::addColumn<float>("H");
-        QTest::addColumn<int>("picture"); // side in pixels
-        QTest::addColumn<int>("startX");
-        QTest::addColumn<int>("startY");
-        QTest::addColumn<int>("endX");
-        QTest::addColumn<int>("endY");
-        QTest::addColumn<int>("stepX");
-        QTest::addColumn<int>("stepY");
-        // A 1920 x 1080 screen, 28800 x 16200 twips, with the 480-twip placeholder.
-        QTest::newRow("1 --") << 1 << 28800.f << 16200.f << 32 << 0 << 7860 << 28310 << 7860 << 1887
-                              << 0;
-        QTest::newRow("2 |") << 2 << 28800.f << 16200.f << 32 << 14400 << 0 << 14390 << 15720 << -1
-                             << 1048;
-        QTest::newRow("3 \\") << 3 << 28800.f << 16200.f << 32 << 0 << 0 << 28310 << 15710 << 1887
-                              << 1047;
-        QTest::newRow("4 /") << 4 << 28800.f << 16200.f << 32 << 0 << 15710 << 28310 << 0 << 1887
-                             << -1047;
-        // A 64-pixel picture.
-        QTest::newRow("1 -- big picture")
-            << 1 << 28800.f << 16200.f << 64 << 0 << 7620 << 27830 << 7620 << 1855 << 0;
-        // H - h odd: 965 / 2 = 482.5 gives 482, 967 / 2 = 483.5 gives 484.
-        QTest::newRow("1 H-h 965")
-            << 1 << 15490.f << 1445.f << 32 << 0 << 482 << 15000 << 482 << 1000 << 0;
-        QTest::newRow("1 H-h 967")
-            << 1 << 15490.f << 1447.f << 32 << 0 << 484 << 15000 << 484 << 1000 << 0;
-        // 2560 x 1440 pixels: ends beyond 32767 twips.
-        QTest::newRow("1 -- 2560")
-            << 1 << 38400.f << 21600.f << 32 << 0 << 10560 << 37910 << 10560 << 2527 << 0;
-        QTest::newRow("2 | 2560") << 2 << 38400.f << 21600.f << 32 << 19200 << 0 << 19190 << 21120
-                                  << -1 << 1408;
-        QTest::newRow("3 \\ 2560")
-            << 3 << 38400.f << 21600.f << 32 << 0 << 0 << 37910 << 21110 << 2527 << 1407;
-        QTest::newRow("4 / 2560") << 4 << 38400.f << 21600.f << 32 << 0 << 21110 << 37910 << 0
-                                  << 2527 << -1407;
-        // 3840 x 2160 pixels: the far end at 57110 twips.
-        QTest::newRow("1 -- 3840")
-            << 1 << 57600.f << 32400.f << 32 << 0 << 15960 << 57110 << 15960 << 3807 << 0;
-        QTest::newRow("2 | 3840") << 2 << 57600.f << 32400.f << 32 << 28800 << 0 << 28790 << 31920
-                                  << -1 << 2128;
-        QTest::newRow("3 \\ 3840")
-            << 3 << 57600.f << 32400.f << 32 << 0 << 0 << 57110 << 31910 << 3807 << 2127;
-        QTest::newRow("4 / 3840") << 4 << 57600.f << 32400.f << 32 << 0 << 31910 << 57110 << 0
-                                  << 3807 << -2127;
+        QTest::addColumn<TrackRow>("row");
+        const TrackRow rows[] = {
+            // A 1920 x 1080 screen, 28800 x 16200 twips, with the 480-twip placeholder.
+            {"1 --", 1, 28800, 16200, 32, {0, 7860, 28310, 7860}, 1887, 0},
+            {"2 |", 2, 28800, 16200, 32, {14400, 0, 14390, 15720}, -1, 1048},
+            {"3 \\", 3, 28800, 16200, 32, {0, 0, 28310, 15710}, 1887, 1047},
+            {"4 /", 4, 28800, 16200, 32, {0, 15710, 28310, 0}, 1887, -1047},
+            // A 64-pixel picture.
+            {"1 -- big picture", 1, 28800, 16200, 64, {0, 7620, 27830, 7620}, 1855, 0},
+            // H - h odd: 965 / 2 = 482.5 gives 482, 967 / 2 = 483.5 gives 484.
+            {"1 H-h 965", 1, 15490, 1445, 32, {0, 482, 15000, 482}, 1000, 0},
+            {"1 H-h 967", 1, 15490, 1447, 32, {0, 484, 15000, 484}, 1000, 0},
+            // 2560 x 1440 pixels: ends beyond 32767 twips.
+            {"1 -- 2560", 1, 38400, 21600, 32, {0, 10560, 37910, 10560}, 2527, 0},
+            {"2 | 2560", 2, 38400, 21600, 32, {19200, 0, 19190, 21120}, -1, 1408},
+            {"3 \\ 2560", 3, 38400, 21600, 32, {0, 0, 37910, 21110}, 2527, 1407},
+            {"4 / 2560", 4, 38400, 21600, 32, {0, 21110, 37910, 0}, 2527, -1407},
+            // 3840 x 2160 pixels: the far end at 57110 twips.
+            {"1 -- 3840", 1, 57600, 32400, 32, {0, 15960, 57110, 15960}, 3807, 0},
+            {"2 | 3840", 2, 57600, 32400, 32, {28800, 0, 28790, 31920}, -1, 2128},
+            {"3 \\ 3840", 3, 57600, 32400, 32, {0, 0, 57110, 31910}, 3807, 2127},
+            {"4 / 3840", 4, 57600, 32400, 32, {0, 31910, 57110, 0}, 3807, -2127},
+        };
+        for (const TrackRow &row : rows)
+            QTest::newRow(row.name) << row;
     }
+
     void resetTrack()
     {
-        QFETCH(int, pattern);
-        QFETCH(float, W);
-        QFETCH(float, H);
-        QFETCH(int, picture);
+        QFETCH(TrackRow, row);
         FrmEMDR2 &w = StillWindow();
-        if (picture != 32)
-            GivePicture(w, picture, picture);
-        QCOMPARE(w.Picture1.Width(), float(picture * 15));
-        Arrange(w, W, H, pattern);
-        QTEST(w.StartX, "startX");
-        QTEST(w.StartY, "startY");
-        QTEST(w.EndX, "endX");
-        QTEST(w.EndY, "endY");
-        QTEST(w.StepX, "stepX");
-        QTEST(w.StepY, "stepY");
+        if (row.picture != 32)
+            GivePicture(w, row.picture, row.picture);
+        QCOMPARE(w.Picture1.Width(), float(row.picture * 15));
+        Arrange(w, row.W, row.H, row.pattern, Var::Speed);
+        QCOMPARE(testsupport::TrackOf(w), row.track);
+        QCOMPARE(w.StepX, row.stepX);
+        QCOMPARE(w.StepY, row.stepY);
         QCOMPARE(w.Steps, 15);
         QCOMPARE(w.Picture1.Left(), float(w.StartX));
         QCOMPARE(w.Picture1.Top(), float(w.StartY));
@@ -254,7 +227,7 @@ private Q_SLOTS:
     void resetTrackWithTheRealFace()
     {
         FrmEMDR2 &w = StillWindow();
-        Arrange(w, 28800, 16200, 1);
+        Arrange(w, 28800, 16200, 1, Var::Speed);
         w.Form_Activate(); // loads the settings' default picture, Pictures/Face.ico
         QCOMPARE(w.Picture1.Width(), 480.0f);
         QCOMPARE(w.Picture1.Height(), 480.0f);
@@ -280,9 +253,9 @@ private Q_SLOTS:
     void unknownPatternKeepsTheEnds()
     {
         FrmEMDR2 &w = StillWindow();
-        Arrange(w, 28800, 16200, 4);
+        Arrange(w, 28800, 16200, 4, Var::Speed);
         w.Picture1.Move(1234, 4321, w.Picture1.Width(), w.Picture1.Height());
-        Arrange(w, 15490, 9480, 5);
+        Arrange(w, 15490, 9480, 5, Var::Speed);
         QCOMPARE(w.StartX, 0);
         QCOMPARE(w.StartY, 15710);
         QCOMPARE(w.EndX, 28310);
@@ -320,8 +293,7 @@ private Q_SLOTS:
     void legsAndPasses()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;             // 15 ticks a leg
-        Arrange(w, 15490, 10480, 1); // 0 .. 15000 at Top 5000, steps of 1000
+        Arrange(w, 15490, 10480, 1, 30); // 15 ticks a leg; 0 .. 15000 at Top 5000, steps of 1000
         QCOMPARE(w.StepX, 1000);
         QCOMPARE(w.Passcount.Caption(), std::string(" 0 passes"));
 
@@ -351,8 +323,7 @@ private Q_SLOTS:
     void passCountGoesBeyond16Bits()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         QCOMPARE(TicksToTurn(w), 15);
         Var::PassCount = 32767;
         QCOMPARE(TicksToTurn(w), 15);
@@ -392,8 +363,7 @@ private Q_SLOTS:
         QFETCH(float, H);
         QFETCH(int, speed);
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = static_cast<std::int16_t>(speed);
-        Arrange(w, W, H, pattern);
+        Arrange(w, W, H, pattern, speed);
         QTEST(TicksToTurn(w), "outTicks");
         QCOMPARE(int(Var::ToneRequest), 2);
         QCOMPARE(w.Picture1.Left(), float(w.EndX));
@@ -408,8 +378,7 @@ private Q_SLOTS:
     void verticalFarEndAtSteps6()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 85;
-        Arrange(w, 15490, 9487, 2);
+        Arrange(w, 15490, 9487, 2, 85);
         QCOMPARE(TicksToTurn(w), 15);
         QCOMPARE(TicksToTurn(w), 5);
         QCOMPARE(w.StepX, -2);
@@ -422,8 +391,7 @@ private Q_SLOTS:
     void pausedTicksChangeNothing()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         w.Timer1_Timer();
         w.Timer1_Timer();
         w.Pause_Click(); // "Resume": paused
@@ -445,8 +413,7 @@ private Q_SLOTS:
     void pauseWithPauseCaptionIsCancelledByTheNextTick()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         Var::Paused = 1; // as a lost focus leaves it
         QCOMPARE(w.Pause.Caption(), std::string("Pause"));
         w.Timer1_Timer();
@@ -477,8 +444,7 @@ private Q_SLOTS:
         QFETCH(float, W);
         QFETCH(float, H);
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = static_cast<std::int16_t>(speed);
-        Arrange(w, W, H, pattern);
+        Arrange(w, W, H, pattern, speed);
         int turns = 0;
         for (int tick = 0; tick < 2000 && turns < 40; ++tick) {
             const double step = std::hypot(w.StepX, w.StepY);
@@ -503,8 +469,7 @@ private Q_SLOTS:
     void speedKeyWhileRunning()
     {
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
-        Arrange(w, 15490, 10480, 1);
+        Arrange(w, 15490, 10480, 1, 30);
         for (int i = 0; i < 3; ++i)
             w.Timer1_Timer();
         QCOMPARE(w.Timer1.Interval(), 105);
@@ -526,15 +491,12 @@ private Q_SLOTS:
     void activationStartsARun_data()
     {
         QTest::addColumn<int>("pattern");
-        QTest::addColumn<int>("startX");
-        QTest::addColumn<int>("startY");
-        QTest::addColumn<int>("endX");
-        QTest::addColumn<int>("endY");
+        QTest::addColumn<testsupport::Track>("track");
         // A 64 x 64 picture (960 twips) on a 1920 x 1080 screen.
-        QTest::newRow("1") << 1 << 0 << 7620 << 27830 << 7620;
-        QTest::newRow("2") << 2 << 14400 << 0 << 14390 << 15240;
-        QTest::newRow("3") << 3 << 0 << 0 << 27830 << 15230;
-        QTest::newRow("4") << 4 << 0 << 15230 << 27830 << 0;
+        QTest::newRow("1") << 1 << testsupport::Track{0, 7620, 27830, 7620};
+        QTest::newRow("2") << 2 << testsupport::Track{14400, 0, 14390, 15240};
+        QTest::newRow("3") << 3 << testsupport::Track{0, 0, 27830, 15230};
+        QTest::newRow("4") << 4 << testsupport::Track{0, 15230, 27830, 0};
     }
     void activationStartsARun()
     {
@@ -543,8 +505,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         testsupport::UseFixedProgramFolder(); // the fallback pair, wherever the build stands
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 45;
-        Arrange(w, 28800, 16200, pattern);
+        Arrange(w, 28800, 16200, pattern, 45);
         for (int i = 0; i < 4; ++i)
             w.Timer1_Timer();
         w.Pause_Click();
@@ -557,10 +518,7 @@ private Q_SLOTS:
         w.Form_Activate();
         QCOMPARE(w.Picture1.Width(), 960.0f);
         QCOMPARE(w.Picture1.Height(), 960.0f);
-        QTEST(w.StartX, "startX");
-        QTEST(w.StartY, "startY");
-        QTEST(w.EndX, "endX");
-        QTEST(w.EndY, "endY");
+        QTEST(testsupport::TrackOf(w), "track");
         QCOMPARE(w.Picture1.Left(), float(w.StartX));
         QCOMPARE(w.Picture1.Top(), float(w.StartY));
         QCOMPARE(w.Steps, 15);
@@ -701,10 +659,9 @@ private Q_SLOTS:
         QFETCH(bool, farEnd);
         QFETCH(bool, throughTimer);
         FrmEMDR2 &w = StillWindow();
-        Var::Speed = 30;
         // Steps of 999 twips on a track of 14990: the way back turns 5 twips short of the start
         // and would then put the picture on the start itself.
-        Arrange(w, 15480, 10480, 1);
+        Arrange(w, 15480, 10480, 1, 30);
         if (!farEnd)
             QCOMPARE(TicksToTurn(w), 15);
         for (int i = 0; i < 14; ++i)

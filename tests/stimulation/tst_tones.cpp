@@ -1,5 +1,5 @@
 // The stimulation window's tones: the two channels, the tone tick and the tone requests the
-// motion tick leaves at its turns.
+// motion tick leaves at its turns, and the tone tick on the program's own event loop.
 #include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/Platform.h"
@@ -10,12 +10,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 
 using testsupport::AudioTrace;
-using testsupport::FreshProgram;
+using testsupport::RunEventLoop;
 using testsupport::StillWindow;
+using testsupport::Traced;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -48,22 +50,43 @@ void SetTones(bool on)
     frmSettings->Soundtones.SetValue(on ? 1 : 0);
 }
 
+// The rows of a case run for each side: 1 the left tone, 2 the right.
+void SideRows()
+{
+    QTest::addColumn<int>("side");
+    QTest::newRow("left") << 1;
+    QTest::newRow("right") << 2;
+}
+
+// The stimulation window with its motion tick held still and its tone tick running.
+FrmEMDR2 &WindowWithToneTick(int soundtones)
+{
+    frmSettings->Soundtones.SetValue(soundtones);
+    FrmEMDR2 &window = frmEMDR2.Get();
+    window.Timer1.SetEnabled(false);
+    RunEventLoop(30); // the tone tick's first look finds nothing: it sleeps
+    testsupport::AudioTrace().clear();
+    return window;
+}
+
+// Delivers motion ticks until the picture turns at the far end; false if it never does.
+bool TickToFarEnd(FrmEMDR2 &window)
+{
+    for (int i = 0; i < 200; ++i) {
+        window.Timer1.Tick();
+        if (window.Picture1.Left() == static_cast<float>(window.EndX))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-class TstTones : public QObject
+class TstTones : public testsupport::WindowTest
 {
     Q_OBJECT
 
-    testsupport::RecordingAudioDevice *device_ = nullptr;
-
 private Q_SLOTS:
-    void init()
-    {
-        FreshProgram();
-        device_ = &testsupport::InstallRecordingAudio();
-    }
-    void cleanupTestCase() { FreshProgram(); }
-
     void loadOpensBothChannels()
     {
         frmSettings.Get();
@@ -86,22 +109,17 @@ private Q_SLOTS:
         QCOMPARE(AudioTrace(), expected);
         // Readied, silent: nothing plays before the first turn.
         const Lines calls = {"Open 0 /sounds/chime_l.wav", "Open 1 /sounds/chime_r.wav"};
-        QCOMPARE(device_->calls, calls);
+        QCOMPARE(Device().calls, calls);
     }
 
-    void playTone_data()
-    {
-        QTest::addColumn<int>("side");
-        QTest::newRow("left") << 1;
-        QTest::newRow("right") << 2;
-    }
+    void playTone_data() { SideRows(); }
     void playTone()
     {
         QFETCH(int, side);
         FrmEMDR2 &w = StillWindow();
         Var::ToneFiles = {"/t/a_l.wav", "/t/a_r.wav"};
         AudioTrace().clear();
-        device_->calls.clear();
+        Device().calls.clear();
         w.PlayTone(side);
         if (side == 1)
             QCOMPARE(AudioTrace(), PlaySequence("MMC", "MMC2", "/t/a_l.wav"));
@@ -110,7 +128,7 @@ private Q_SLOTS:
         // MMC has voice 0, MMC2 voice 1: the other side is only stopped, never closed.
         const Lines left = {"Stop 1", "Close 0", "Open 0 /t/a_l.wav", "Play 0"};
         const Lines right = {"Stop 0", "Close 1", "Open 1 /t/a_r.wav", "Play 1"};
-        QCOMPARE(device_->calls, side == 1 ? left : right);
+        QCOMPARE(Device().calls, side == 1 ? left : right);
     }
 
     // The tone tick's rules, one tick from a given state.
@@ -205,12 +223,9 @@ private Q_SLOTS:
         AudioTrace().clear();
         w.Timer2_Timer();
         QCOMPARE(Plays("MMC2"), 1);
-        QVERIFY(std::find(AudioTrace().begin(), AudioTrace().end(),
-                          "MMC2.FileName=/sounds/chime_r.wav") != AudioTrace().end());
+        QVERIFY(Traced("MMC2.FileName=/sounds/chime_r.wav"));
     }
 
-    // The tone timer ticks inside the turn's event processing: the tone sounds with the turn,
-    // not a motion tick later.
     // The tone timer ticks inside the turn's event processing: the tone sounds with the turn,
     // not a motion tick later, whether the timer was still running or had gone to sleep
     // between turns, as it does when its ticks find nothing to do.
@@ -261,12 +276,7 @@ private Q_SLOTS:
 
     // A tone file that cannot be opened: silent, and the practitioner told once per file, in
     // the notices rather than by a box in front of the stimulation.
-    void failingToneFile_data()
-    {
-        QTest::addColumn<int>("side");
-        QTest::newRow("left") << 1;
-        QTest::newRow("right") << 2;
-    }
+    void failingToneFile_data() { SideRows(); }
     void failingToneFile()
     {
         QFETCH(int, side);
@@ -274,20 +284,20 @@ private Q_SLOTS:
         Var::ToneFile = "/sounds/broken_r.wav";
         const std::string bad = side == 1 ? "/sounds/broken_l.wav" : "/sounds/broken_r.wav";
         const std::string voice = side == 1 ? "0" : "1";
-        device_->failing = {bad};
+        Device().failing = {bad};
         FrmEMDR2 &w = StillWindow();
         QCOMPARE(notices::Told().size(), size_t(1));
         QVERIFY(notices::Told()[0].find(bad) != std::string::npos);
         SetTones(true);
         for (int i = 0; i < 4; ++i) {
-            device_->calls.clear();
+            Device().calls.clear();
             Var::ToneRequest = static_cast<std::int16_t>(side);
             w.Timer2_Timer();
             QCOMPARE(int(Var::ToneRequest), 0);
             // The voice let go of what it had before the open that failed: nothing sounds.
             const Lines calls = {"Stop " + std::string(side == 1 ? "1" : "0"), "Close " + voice,
                                  "Open " + voice + " " + bad, "Play " + voice};
-            QCOMPARE(device_->calls, calls);
+            QCOMPARE(Device().calls, calls);
         }
         QCOMPARE(notices::Told().size(), size_t(1));
         QVERIFY(testsupport::Messages().empty());
@@ -295,8 +305,8 @@ private Q_SLOTS:
         Var::ToneRequest = static_cast<std::int16_t>(3 - side);
         w.Timer2_Timer();
         QCOMPARE(notices::Told().size(), size_t(1));
-        device_->failing.push_back("/sounds/other_l.wav");
-        device_->failing.push_back("/sounds/other_r.wav");
+        Device().failing.push_back("/sounds/other_l.wav");
+        Device().failing.push_back("/sounds/other_r.wav");
         Var::ToneFile = "/sounds/other_l.wav";
         w.Form_Activate();
         w.OpenToneChannels();
@@ -307,7 +317,7 @@ private Q_SLOTS:
 
     void noSoundDeviceIsToldOnce()
     {
-        device_->deviceError = "there is no sound output";
+        Device().deviceError = "there is no sound output";
         FrmEMDR2 &w = StillWindow();
         SetTones(true);
         for (int side : {1, 2, 1, 2}) {
@@ -317,6 +327,45 @@ private Q_SLOTS:
         QCOMPARE(notices::Told().size(), size_t(1));
         QVERIFY(notices::Told()[0].find("no sound output") != std::string::npos);
         QVERIFY(testsupport::Messages().empty());
+    }
+
+    // ---- The tone tick on the program's own event loop ---------------------------------
+    // It sleeps between turns and still sounds each turn's tone within the turn.
+
+    void theTurnsToneSoundsWithinTheTurn()
+    {
+        FrmEMDR2 &window = WindowWithToneTick(1);
+        QVERIFY(TickToFarEnd(window));
+        // The request the turn left was served in the turn's own event handling.
+        QCOMPARE(Var::ToneRequest, std::int16_t(0));
+        QVERIFY(Traced("MMC2.Command=Play"));
+    }
+
+    void aToneWaitingWithTonesOffSoundsWhenTheyAreTicked()
+    {
+        FrmEMDR2 &window = WindowWithToneTick(0);
+        QVERIFY(TickToFarEnd(window));
+        RunEventLoop(30);
+        QCOMPARE(Var::ToneRequest, std::int16_t(2));
+        QVERIFY(!Traced("MMC2.Command=Play"));
+        QTimer::singleShot(0, this, [] { frmSettings->Soundtones.SetValue(1); });
+        RunEventLoop(30);
+        QCOMPARE(Var::ToneRequest, std::int16_t(0));
+        QVERIFY(Traced("MMC2.Command=Play"));
+    }
+
+    void aToneWaitingWhilePausedSoundsOnResume()
+    {
+        FrmEMDR2 &window = WindowWithToneTick(1);
+        window.Pause_Click(); // paused
+        Var::ToneRequest = 1; // as a turn leaves it
+        RunEventLoop(30);
+        QCOMPARE(Var::ToneRequest, std::int16_t(1));
+        QVERIFY(!Traced("MMC.Command=Play"));
+        QTimer::singleShot(0, this, [&window] { window.Pause_Click(); });
+        RunEventLoop(30);
+        QCOMPARE(Var::ToneRequest, std::int16_t(0));
+        QVERIFY(Traced("MMC.Command=Play"));
     }
 };
 

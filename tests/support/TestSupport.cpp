@@ -2,11 +2,19 @@
 
 #include "app/shared/Notices.h"
 #include "app/shared/Var.h"
+#include "platform/CommonDialog.h"
+#include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -52,6 +60,42 @@ FrmEMDR2 &StillWindow()
     return window;
 }
 
+void HoldStimulationStill()
+{
+    if (frmEMDR2.IsLoaded()) {
+        frmEMDR2->Timer1.SetEnabled(false);
+        frmEMDR2->Timer2.SetEnabled(false);
+    }
+}
+
+Track TrackOf(const FrmEMDR2 &window)
+{
+    return {window.StartX, window.StartY, window.EndX, window.EndY};
+}
+
+char *toString(const Track &track)
+{
+    return QTest::toString(QString("(%1, %2) to (%3, %4)")
+                               .arg(track.startX)
+                               .arg(track.startY)
+                               .arg(track.endX)
+                               .arg(track.endY));
+}
+
+void TextRows(const char *column, std::initializer_list<std::pair<const char *, const char *>> rows)
+{
+    QTest::addColumn<QString>(column);
+    for (const auto &[name, value] : rows)
+        QTest::newRow(name) << QString(value);
+}
+
+void YesNoRows(const char *column, const char *whenNo, const char *whenYes)
+{
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenNo) << false;
+    QTest::newRow(whenYes) << true;
+}
+
 RecordingAudioDevice &InstallRecordingAudio()
 {
     auto device = std::make_unique<RecordingAudioDevice>();
@@ -89,8 +133,22 @@ std::string UseFixedProgramFolder()
     return folder;
 }
 
+void FreshSeams()
+{
+    // The dialog's answers can only be taken, one a use: a last answer of the test's own
+    // marks where they end, so that no use ever shows the real dialog.
+    const std::string mark = "(the end of the answers a case left)";
+    platform::CommonDialog::SetNextFileName(mark);
+    platform::CommonDialog dialog("FreshSeams");
+    do
+        dialog.ShowOpen();
+    while (dialog.FileName() != mark);
+    platform::Timer::SetTickObserver(nullptr);
+}
+
 void FreshProgram()
 {
+    FreshSeams();
     platform::SetProgramFolder("");
     platform::SetEndProgramHook([] { ++EndRequests(); });
     platform::SetMessageHook(
@@ -105,6 +163,99 @@ void FreshProgram()
     Messages().clear();
     EndRequests() = 0;
     AudioTrace().clear();
+}
+
+RecordingAudioDevice &FreshCase()
+{
+    FreshProgram();
+    return InstallRecordingAudio();
+}
+
+std::vector<std::string> TraceOf(const std::string &prefix)
+{
+    std::vector<std::string> lines;
+    for (const std::string &line : AudioTrace())
+        if (line.starts_with(prefix))
+            lines.push_back(line);
+    return lines;
+}
+
+bool Traced(const std::string &line)
+{
+    const auto &trace = AudioTrace();
+    return std::find(trace.begin(), trace.end(), line) != trace.end();
+}
+
+QString InFolder(const QString &suffix)
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + suffix);
+}
+
+QString InProgram(const QString &row)
+{
+    if (!row.startsWith("P/"))
+        return row;
+    QString suffix = row.mid(1);
+    suffix.replace('/', '\\');
+    return Q(platform::InProgramFolder(suffix.toStdString()));
+}
+
+QStringList TonePair()
+{
+    return {Q(Var::ToneFiles[0]), Q(Var::ToneFiles[1])};
+}
+
+bool ShowActive(platform::Form &form)
+{
+    form.Show();
+    QWidget *window = form.Surface()->window();
+    window->activateWindow();
+    return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; });
+}
+
+void RunEventLoop(int milliseconds)
+{
+    QTimer::singleShot(milliseconds, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
+platform::OptionButton &PatternButton(int pattern)
+{
+    platform::OptionButton *buttons[] = {&frmSettings->opt1, &frmSettings->opt2, &frmSettings->opt3,
+                                         &frmSettings->opt4};
+    return *buttons[pattern - 1];
+}
+
+int SelectedPattern()
+{
+    int selected = 0;
+    for (int n = 1; n <= 4; ++n)
+        if (PatternButton(n).Value())
+            selected = selected == 0 ? n : -1;
+    return selected;
+}
+
+platform::Control *SettingsControl(const QString &name)
+{
+    FrmSettings &w = frmSettings.Get();
+    platform::Control *all[] = {&w.Frame1,     &w.opt1,        &w.opt2,     &w.opt3,
+                                &w.opt4,       &w.Label6,      &w.Label5,   &w.Label4,
+                                &w.Label3,     &w.Label1,      &w.Slider1,  &w.Label2,
+                                &w.Command1,   &w.Image1,      &w.Command2, &w.CounterOption,
+                                &w.Soundtones, &w.cmdContinue, &w.Quit,     &w.Notice};
+    for (platform::Control *control : all)
+        if (Q(control->Name()) == name)
+            return control;
+    return nullptr;
+}
+
+QWidget *FocusSettingsControl(const QString &name)
+{
+    platform::Control *control = SettingsControl(name);
+    if (!control || !ShowActive(frmSettings.Get()))
+        return nullptr;
+    control->SetFocus();
+    return QApplication::focusWidget() == control->Widget() ? control->Widget() : nullptr;
 }
 
 } // namespace testsupport

@@ -1,0 +1,377 @@
+// The settings window as it stands and looks: how it is when loaded, the picture's preview,
+// whether every caption and the notice line can be read in their boxes, Quit and closing.
+#include "app/shared/Notices.h"
+#include "app/Title.h"
+#include "app/shared/Var.h"
+#include "platform/CommonDialog.h"
+#include "platform/Platform.h"
+#include "platform/WaveAudio.h"
+#include "settings/frmSettings.h"
+#include "stimulation/frmEMDR2.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+using platform::CommonDialog;
+using namespace testsupport;
+
+namespace {
+
+// The caption of a control as the toolkit holds it, and a way to change it.
+QString CaptionOf(QWidget *widget)
+{
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        return label->text();
+    if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        return button->text();
+    if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        return frame->title();
+    return QString();
+}
+
+void SetCaptionOf(QWidget *widget, const QString &text)
+{
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        label->setText(text);
+    else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        button->setText(text);
+    else if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        frame->setTitle(text);
+}
+
+// How dark a pixel is, 0 to 255.
+int Darkness(QRgb pixel)
+{
+    return 255 - qGray(pixel);
+}
+
+// The ink a caption leaves on the control as it is drawn: the darkness the caption adds to
+// the control drawn without it, summed over the pixels it changes.
+qint64 CaptionInk(QWidget *widget, const QString &caption)
+{
+    SetCaptionOf(widget, QString());
+    const QImage bare = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    SetCaptionOf(widget, caption);
+    const QImage drawn = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    qint64 ink = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (drawn.pixel(x, y) != bare.pixel(x, y))
+                ink += std::abs(Darkness(drawn.pixel(x, y)) - Darkness(bare.pixel(x, y)));
+    return ink;
+}
+
+// The ink of a caption written out whole on one line, with nothing to cut it, in the
+// control's font and text colour on its background.
+qint64 WholeCaptionInk(QWidget *widget, const QString &caption)
+{
+    const QFontMetrics metrics(widget->font());
+    QImage image(metrics.horizontalAdvance(caption) + 40, metrics.height() + 20,
+                 QImage::Format_RGB32);
+    const QColor background = widget->palette().color(QPalette::Window);
+    image.fill(background);
+    {
+        QPainter painter(&image);
+        painter.setFont(widget->font());
+        painter.setPen(widget->palette().color(QPalette::WindowText));
+        painter.drawText(20, 10 + metrics.ascent(), caption);
+    }
+    qint64 ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ink += std::abs(Darkness(image.pixel(x, y)) - Darkness(background.rgb()));
+    return ink;
+}
+
+// Whether the caption as drawn on the control shows whole: nearly all the ink it has when
+// nothing cuts it. A line or a word cut off loses a good part of it.
+bool CaptionShowsWhole(QWidget *widget, QString *detail)
+{
+    const QString caption = CaptionOf(widget);
+    const qint64 shown = CaptionInk(widget, caption);
+    const qint64 whole = WholeCaptionInk(widget, caption);
+    *detail = QString("%1: ink %2 of %3").arg(caption).arg(shown).arg(whole);
+    return whole > 0 && shown >= whole * 97 / 100;
+}
+
+} // namespace
+
+class TstSettingsScreen : public WindowTest
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // ---- As loaded ---------------------------------------------------------------------
+
+    void freshWindowAsStored()
+    {
+        FrmSettings &w = frmSettings.Get();
+        QCOMPARE(Q(w.Caption()), QString("Setttings"));
+        QCOMPARE(w.Surface()->size(), QSize(426, 347)); // 6390 x 5205 twips
+        QCOMPARE(w.Surface()->minimumSize(), QSize(426, 347));
+        QCOMPARE(w.Surface()->maximumSize(), QSize(426, 347));
+        QVERIFY(!w.Surface()->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w.Slider1.Min(), 1);
+        QCOMPARE(w.Slider1.Max(), 9);
+        QCOMPARE(w.Slider1.Value(), 6);
+        QCOMPARE(SelectedPattern(), 1);
+        QCOMPARE(w.CounterOption.Value(), 0);
+        QCOMPARE(w.Soundtones.Value(), 0);
+        QCOMPARE(Q(w.Label2.Caption()), QString("Slide pointer or use 1 - 9  keys"));
+        QCOMPARE(Q(w.Soundtones.Caption()),
+                 QString("Sound Tones              (Limits speed if checked)"));
+        QCOMPARE(w.Soundtones.Caption().size(), std::size_t(50));
+        QCOMPARE(Q(w.Frame1.Caption()),
+                 QString("Picture Movement (Click or press corresponding keys)"));
+        // The face, as the preview of the default picture.
+        QCOMPARE(w.Image1.GetPicture().WidthPixels(), 32);
+        QCOMPARE(w.Image1.GetPicture().HeightPixels(), 32);
+        QVERIFY(!w.Notice.Visible());
+        QVERIFY(!frmEMDR2.IsLoaded());
+    }
+
+    void loadSetsTheDefaults()
+    {
+        frmSettings.Get();
+        QVERIFY(Var::PictureFile.has_value());
+        QCOMPARE(Q(*Var::PictureFile), InFolder("/Pictures/Face.ico"));
+        QVERIFY(QFile::exists(Q(*Var::PictureFile)));
+        QCOMPARE(int(Var::MoveType), 1);
+        QCOMPARE(Q(Var::ToneFile), InFolder("/Tones/beep_r.wav"));
+        // The same paths as the program builds them from its folder and a fixed suffix.
+        QCOMPARE(Q(*Var::PictureFile), Q(platform::InProgramFolder("\\Pictures\\Face.ico")));
+        QCOMPARE(Q(Var::ToneFile), Q(platform::InProgramFolder("\\Tones\\beep_r.wav")));
+        QVERIFY(QFile::exists(Q(Var::ToneFile)));
+        // The speed waits for the slider, a digit or Continue.
+        QCOMPARE(int(Var::Speed), 0);
+    }
+
+    void sliderHasTheFocusWhenFirstShown()
+    {
+        FrmSettings &w = frmSettings.Get();
+        QVERIFY(ShowActive(w));
+        QVERIFY(QTest::qWaitForWindowExposed(w.Surface()));
+        QVERIFY(QApplication::focusWidget());
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("Slider1"));
+    }
+
+    // The preview is a box of 510 x 510 twips with a flat border of one line that shows
+    // all round it; the picture stands inside at its own size, from the top left corner: a
+    // smaller one leaves space, a larger one is cut at the border.
+    void previewKeepsItsBoxAndBorder_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("the stored face") << 0 << 0;
+        QTest::newRow("smaller, 8 x 12") << 8 << 12;
+        QTest::newRow("as large as the inside, 32 x 32") << 32 << 32;
+        QTest::newRow("larger, 80 x 40") << 80 << 40;
+        QTest::newRow("larger, 20 x 90") << 20 << 90;
+    }
+    void previewKeepsItsBoxAndBorder()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        FrmSettings &w = frmSettings.Get();
+        QTemporaryDir dir;
+        const QColor colour(20, 160, 60);
+        if (width > 0) {
+            const QString bmp = dir.filePath("chosen.bmp");
+            QImage image(width, height, QImage::Format_RGB32);
+            image.fill(colour);
+            QVERIFY(image.save(bmp));
+            CommonDialog::SetNextFileName(bmp.toStdString());
+            w.Command1_Click();
+            QCOMPARE(w.Image1.GetPicture().WidthPixels(), width);
+        }
+        QVERIFY(ShowActive(w));
+        QCOMPARE(w.Image1.Width(), 510.0f);
+        QCOMPARE(w.Image1.Height(), 510.0f);
+        QWidget *box = w.Image1.Widget();
+        QCOMPARE(box->size(), QSize(34, 34));
+        const QImage drawn = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(drawn.size(), QSize(34, 34));
+        // The border: one dark line all round, the same ink everywhere.
+        const QRgb line = drawn.pixel(0, 0);
+        QVERIFY2(Darkness(line) > 128, qPrintable(QString::number(line, 16)));
+        for (int i = 0; i < 34; ++i) {
+            QCOMPARE(drawn.pixel(i, 0), line);
+            QCOMPARE(drawn.pixel(i, 33), line);
+            QCOMPARE(drawn.pixel(0, i), line);
+            QCOMPARE(drawn.pixel(33, i), line);
+        }
+        if (width == 0) {
+            // The face fills the inside: no border ink in it.
+            QVERIFY(drawn.pixel(16, 16) != line);
+            return;
+        }
+        // The picture at its own size from the top left corner of the inside, cut at the
+        // border; what it leaves free is the window's background.
+        const QRgb background = w.Surface()->palette().color(QPalette::Window).rgb();
+        for (int y = 1; y < 33; ++y) {
+            for (int x = 1; x < 33; ++x) {
+                const bool picture = x - 1 < width && y - 1 < height;
+                QVERIFY2(drawn.pixel(x, y) == (picture ? colour.rgb() : background),
+                         qPrintable(QString("at %1,%2").arg(x).arg(y)));
+            }
+        }
+    }
+
+    // ---- Quit and closing ----------------------------------------------------------------
+
+    void quitEndsAtOnceWithoutUnloading_data()
+    {
+        YesNoRows("afterARun", "before a run", "back from a paused run");
+    }
+    void quitEndsAtOnceWithoutUnloading()
+    {
+        QFETCH(bool, afterARun);
+        StartProgram();
+        Title->Command1_Click();
+        FrmSettings &w = frmSettings.Get();
+        if (afterARun) {
+            w.cmdContinue_Click();
+            HoldStimulationStill();
+            frmEMDR2->Pause_Click();
+            frmEMDR2->Settings_Click();
+        }
+        QVERIFY(ShowActive(w));
+        const std::vector<platform::Form *> before = platform::Forms();
+        QCOMPARE(before.size(), std::size_t(afterARun ? 3 : 2));
+        QTest::mouseClick(w.Quit.Widget(), Qt::LeftButton);
+        QCOMPARE(testsupport::EndRequests(), 1);
+        QCOMPARE(platform::Forms(), before);
+        for (platform::Form *form : before)
+            QVERIFY(form->IsLoaded());
+        // The settings window's unload handling would have let go of the notices.
+        notices::TellOnce("told after Quit");
+        QCOMPARE(Q(w.Notice.Caption()), QString("told after Quit"));
+    }
+
+    void closingTheWindowUnloadsEveryWindowOnce()
+    {
+        StartProgram();
+        Title->Command1_Click();
+        FrmSettings &w = frmSettings.Get();
+        w.cmdContinue_Click();
+        HoldStimulationStill();
+        frmEMDR2->Pause_Click();
+        frmEMDR2->Settings_Click();
+        QCOMPARE(platform::Forms().size(), std::size_t(3));
+        platform::Form *title = Title.Peek();
+        platform::Form *stimulation = frmEMDR2.Peek();
+        QVERIFY(w.Surface()->close());
+        QVERIFY(platform::Forms().empty());
+        // None was made anew while the others were unloaded.
+        QCOMPARE(Title.Peek(), title);
+        QCOMPARE(frmSettings.Peek(), &w);
+        QCOMPARE(frmEMDR2.Peek(), stimulation);
+        QVERIFY(!title->IsLoaded() && !w.IsLoaded() && !stimulation->IsLoaded());
+        QVERIFY(!w.Surface()->isVisible() && !stimulation->Surface()->isVisible());
+        // A second close finds nothing to unload.
+        platform::Unload(w);
+        QVERIFY(platform::Forms().empty());
+        // Its unload handling ran: the notices no longer reach it.
+        notices::TellOnce("told after closing");
+        QVERIFY(Q(w.Notice.Caption()) != "told after closing");
+        QCOMPARE(testsupport::EndRequests(), 0);
+    }
+
+    // ---- Looks ---------------------------------------------------------------------------
+
+    void captionsCanBeRead_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<bool>("bold");
+        QTest::newRow("Frame1") << "Frame1" << false;
+        QTest::newRow("opt1") << "opt1" << true;
+        QTest::newRow("opt2") << "opt2" << true;
+        QTest::newRow("opt3") << "opt3" << true;
+        QTest::newRow("opt4") << "opt4" << true;
+        QTest::newRow("F1 label") << "Label6" << true;
+        QTest::newRow("F2 label") << "Label5" << true;
+        QTest::newRow("F3 label") << "Label4" << true;
+        QTest::newRow("F4 label") << "Label3" << true;
+        QTest::newRow("Speed") << "Label1" << false;
+        QTest::newRow("slider hint") << "Label2" << true;
+        QTest::newRow("Change Picture") << "Command1" << false;
+        QTest::newRow("Change Tone") << "Command2" << false;
+        QTest::newRow("Show pass count") << "CounterOption" << false;
+        QTest::newRow("Sound Tones") << "Soundtones" << false;
+        QTest::newRow("Continue") << "cmdContinue" << false;
+        QTest::newRow("Quit") << "Quit" << false;
+    }
+    void captionsCanBeRead()
+    {
+        QFETCH(QString, control);
+        QFETCH(bool, bold);
+        FrmSettings &w = frmSettings.Get();
+        QVERIFY(ShowActive(w));
+        platform::Control *target = SettingsControl(control);
+        QVERIFY(target);
+        QWidget *widget = target->Widget();
+        QVERIFY(widget->isVisible());
+        QCOMPARE(widget->font().bold(), bold);
+        QVERIFY(!CaptionOf(widget).isEmpty());
+        QString detail;
+        QVERIFY2(CaptionShowsWhole(widget, &detail), qPrintable(detail));
+        // Within the client area.
+        const QRect inWindow(widget->mapTo(w.Surface(), QPoint(0, 0)), widget->size());
+        QVERIFY(w.Surface()->rect().contains(inWindow));
+    }
+
+    void noticeCanBeReadWhereItStands()
+    {
+        FrmSettings &w = frmSettings.Get();
+        // A file of a practitioner's own, named in full: the line must not depend on where
+        // the program happens to be.
+        const std::string tone = "/home/pat/Tones/bell_r.wav";
+        Device().failing.push_back(tone);
+        CommonDialog::SetNextFileName(tone);
+        w.Command2_Click();
+        QVERIFY(ShowActive(w));
+        QWidget *notice = w.Notice.Widget();
+        QVERIFY(notice->isVisible());
+        const QRect box(notice->mapTo(w.Surface(), QPoint(0, 0)), notice->size());
+        QVERIFY(w.Surface()->rect().contains(box));
+        // It covers no other control.
+        for (platform::Control *other : std::initializer_list<platform::Control *>{
+                 &w.Frame1, &w.Label1, &w.Slider1, &w.Label2, &w.Command1, &w.Image1, &w.Command2,
+                 &w.CounterOption, &w.Soundtones, &w.cmdContinue, &w.Quit}) {
+            QWidget *widget = other->Widget();
+            const QRect area(widget->mapTo(w.Surface(), QPoint(0, 0)), widget->size());
+            QVERIFY2(!box.intersects(area), other->Name().c_str());
+        }
+        QCOMPARE(CaptionOf(notice), Q(w.Notice.Caption()));
+        QString detail;
+        QVERIFY2(CaptionShowsWhole(notice, &detail), qPrintable(detail));
+        // A text too long for the box keeps its beginning, the file's name, in view: its
+        // first line is drawn just where the text alone draws it.
+        const QString text = CaptionOf(notice);
+        const QImage alone = notice->grab().toImage();
+        SetCaptionOf(notice, text + " " + text);
+        const QImage longer = notice->grab().toImage();
+        const int firstLine = QFontMetrics(notice->font()).height();
+        QVERIFY(firstLine < alone.height());
+        QCOMPARE(longer.copy(0, 0, longer.width(), firstLine),
+                 alone.copy(0, 0, alone.width(), firstLine));
+        qint64 ink = 0;
+        for (int y = 0; y < firstLine; ++y)
+            for (int x = 0; x < alone.width(); ++x)
+                ink += Darkness(alone.pixel(x, y)) > 128 ? 1 : 0;
+        QVERIFY(ink > 50);
+    }
+};
+
+QTEST_MAIN(TstSettingsScreen)
+#include "tst_settings_screen.moc"
