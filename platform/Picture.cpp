@@ -1,5 +1,8 @@
 #include "Picture.h"
 
+#include "Form.h"
+#include "Twips.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -211,6 +214,11 @@ Picture BuiltInPicture(const std::string &resource)
     if (image.isNull())
         return Picture();
     return Picture(std::make_shared<const QPixmap>(QPixmap::fromImage(image)));
+}
+
+PictureResult LoadPicture(const std::string &path, const Form &window)
+{
+    return LoadPicture(path, PixelsOf(window.ScreenWidth()), PixelsOf(window.ScreenHeight()));
 }
 
 } // namespace platform
