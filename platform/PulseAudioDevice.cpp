@@ -380,7 +380,7 @@ void PulseAudioDevice::Silence(Voice &voice)
 
 bool PulseAudioDevice::Valid(int voice) const
 {
-    return voice >= 0 && static_cast<std::size_t>(voice) < voices_.size();
+    return numbers_.InUse(voice);
 }
 
 int PulseAudioDevice::AllocateVoice()
@@ -388,9 +388,23 @@ int PulseAudioDevice::AllocateVoice()
     if (!loop_)
         return -1;
     Locked lock(loop_);
-    voices_.push_back(std::make_unique<Voice>());
-    voices_.back()->device = this;
-    return static_cast<int>(voices_.size()) - 1;
+    const auto voice = static_cast<std::size_t>(numbers_.Take());
+    if (voice == voices_.size())
+        voices_.push_back(std::make_unique<Voice>());
+    *voices_[voice] = Voice{};
+    voices_[voice]->device = this;
+    return static_cast<int>(voice);
+}
+
+void PulseAudioDevice::ReleaseVoice(int voice)
+{
+    if (!loop_ || !Valid(voice))
+        return;
+    Locked lock(loop_);
+    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    DropStream(v);
+    v.tone = nullptr;
+    numbers_.Give(voice);
 }
 
 AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
@@ -410,49 +424,33 @@ AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
     return result;
 }
 
-void PulseAudioDevice::Play(int voice)
+void PulseAudioDevice::Command(int voice, VoiceCommand command)
 {
     if (!loop_ || !Valid(voice))
         return;
     Locked lock(loop_);
     Voice &v = *voices_[static_cast<std::size_t>(voice)];
-    // Without a server the tone is not kept for later: it belongs to this turn.
-    if (!v.tone || link_ != Link::Ready)
+    if (command == VoiceCommand::Play) {
+        Start(v);
         return;
-    EnsureStream(v);
-    if (v.stream && v.streamReady)
-        StartPlaying(v);
-    else if (v.stream)
-        v.playPending = true;
-}
-
-void PulseAudioDevice::Stop(int voice)
-{
-    if (!loop_ || !Valid(voice))
-        return;
-    Locked lock(loop_);
-    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    }
     // A silent voice is left alone: every turn stops the other side, mostly long silent.
-    if (!v.uncorked && !v.playing && !v.playPending)
-        return;
-    Silence(v);
+    if (v.uncorked || v.playing || v.playPending)
+        Silence(v);
+    if (command == VoiceCommand::Close)
+        v.tone = nullptr;
 }
 
-void PulseAudioDevice::Close(int voice)
+void PulseAudioDevice::Start(Voice &voice)
 {
-    if (!loop_ || !Valid(voice))
+    // Without a server the tone is not kept for later: it belongs to this turn.
+    if (!voice.tone || link_ != Link::Ready)
         return;
-    Stop(voice);
-    Locked lock(loop_);
-    voices_[static_cast<std::size_t>(voice)]->tone = nullptr;
-}
-
-AudioResult PulseAudioDevice::Sound(int voice, const std::string &path)
-{
-    AudioResult result = Open(voice, path);
-    if (result.ok)
-        Play(voice);
-    return result;
+    EnsureStream(voice);
+    if (voice.stream && voice.streamReady)
+        StartPlaying(voice);
+    else if (voice.stream)
+        voice.playPending = true;
 }
 
 PulseAudioDevice::Link PulseAudioDevice::CurrentLink() const

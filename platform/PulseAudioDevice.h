@@ -51,18 +51,14 @@ public:
     // held: it must not call into the device, only pass the news on to the program's thread.
     explicit PulseAudioDevice(std::function<void()> linkChanged = {});
     ~PulseAudioDevice() override;
-    PulseAudioDevice(const PulseAudioDevice &) = delete;
-    PulseAudioDevice &operator=(const PulseAudioDevice &) = delete;
 
+    // No device error: files are decoded and held whether or not the server answers. Whether
+    // sound is heard is CurrentLink().
     int AllocateVoice() override;
+    // Its stream goes with it.
+    void ReleaseVoice(int voice) override;
     AudioResult Open(int voice, const std::string &path) override;
-    void Play(int voice) override;
-    void Stop(int voice) override;
-    void Close(int voice) override;
-    AudioResult Sound(int voice, const std::string &path) override;
-    // Nothing lasting: files are decoded and held whether or not the server answers. Whether
-    // sound is heard is Link().
-    std::string DeviceError() const override { return {}; }
+    void Command(int voice, VoiceCommand command) override;
 
     Link CurrentLink() const;
     // Whether a server has answered at least once.
@@ -101,6 +97,7 @@ private:
     void SetLink(Link link);
     void EnsureStream(Voice &voice);
     void DropStream(Voice &voice);
+    void Start(Voice &voice);
     void StartPlaying(Voice &voice);
     void Feed(Voice &voice, std::size_t bytes);
     void Silence(Voice &voice);
@@ -121,6 +118,7 @@ private:
     bool everReady_ = false;
     int connections_ = 0;
     std::vector<std::unique_ptr<Voice>> voices_;
+    VoiceNumbers numbers_;
     // A stream of the most common kind (44.1 kHz stereo), made ready before any voice asks,
     // so that the first tone of a voice does not wait for a stream to be made.
     Voice spare_;

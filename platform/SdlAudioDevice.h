@@ -15,8 +15,8 @@
 #pragma once
 
 #include "AudioDevice.h"
+#include "ToneFile.h"
 
-#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,17 +43,13 @@ public:
 
     explicit SdlAudioDevice(Output output = Output::Any) : output_(output) {}
     ~SdlAudioDevice() override;
-    SdlAudioDevice(const SdlAudioDevice &) = delete;
-    SdlAudioDevice &operator=(const SdlAudioDevice &) = delete;
 
     int AllocateVoice() override;
+    void ReleaseVoice(int voice) override;
     AudioResult Open(int voice, const std::string &path) override;
-    void Play(int voice) override;
-    void Stop(int voice) override;
-    void Close(int voice) override;
-    AudioResult Sound(int voice, const std::string &path) override;
+    void Command(int voice, VoiceCommand command) override;
     // Opens the device if that has not been tried yet, so the answer is true from the start.
-    std::string DeviceError() const override;
+    std::string DeviceError() override;
 
     // For tests and measurements; none of these opens the device.
     // How many times a file was read to be decoded (checked, then handed to the decoder),
@@ -65,14 +61,6 @@ public:
     bool Sounding(int voice) const;
 
 private:
-    struct FileStamp
-    {
-        std::uintmax_t size = 0;
-        std::int64_t modifiedNs = 0;
-        std::uintmax_t device = 0;
-        std::uintmax_t inode = 0;
-        bool operator==(const FileStamp &) const = default;
-    };
     struct CachedChunk
     {
         FileStamp stamp;
@@ -81,7 +69,7 @@ private:
     };
 
     // True when the device is open; opens it on the first call.
-    bool Ready() const;
+    bool Ready();
     bool ValidVoice(int voice) const;
     // The decoded tone of the file, from the cache when the file is unchanged.
     Mix_Chunk *Chunk(const std::string &path, AudioResult &result);
@@ -91,13 +79,14 @@ private:
     bool InUse(const Mix_Chunk *chunk) const;
 
     Output output_;
-    // Lazily opened; DeviceError() is const but must be able to open the device.
-    mutable bool tried_ = false;
-    mutable bool open_ = false;
-    mutable std::string deviceError_;
+    // Opened on the first call that needs it.
+    bool tried_ = false;
+    bool open_ = false;
+    std::string deviceError_;
 
     // What each voice has open (nullptr: nothing); the voice number is the mixer channel.
     std::vector<Mix_Chunk *> voices_;
+    VoiceNumbers numbers_;
     std::map<std::string, CachedChunk> cache_;
     std::vector<Mix_Chunk *> retired_;
     int decodeCount_ = 0;

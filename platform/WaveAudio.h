@@ -5,10 +5,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace platform {
 
+class AudioDevice;
 class Form;
 
 class WaveAudio
@@ -17,6 +19,8 @@ public:
     WaveAudio(Form &form, const std::string &name);
     WaveAudio(const WaveAudio &) = delete;
     WaveAudio &operator=(const WaveAudio &) = delete;
+    // Gives the control's voice back to the device it came from.
+    ~WaveAudio();
 
     const std::string &Name() const { return name_; }
 
@@ -49,6 +53,8 @@ private:
     std::string fileName_;
     std::string deviceType_;
     int voice_ = -1;
+    AudioDevice *device_ = nullptr; // where the voice came from, while it lasts
+    std::weak_ptr<const void> deviceLifetime_;
     std::function<void(const std::string &)> problem_;
 };
 
