@@ -13,6 +13,11 @@
 
 namespace platform {
 
+// The most common kind of tone, 44.1 kHz stereo: the sound card's mixer runs at it, and the
+// sound server keeps a stream of it ready.
+constexpr int kCommonRate = 44100;
+constexpr int kCommonChannels = 2;
+
 struct AudioResult
 {
     bool ok = true;

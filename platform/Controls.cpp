@@ -36,7 +36,7 @@ QString Q(const std::string &text)
 // ---------------------------------------------------------------------------------------
 
 Control::Control(Container &parent, const std::string &name, QWidget *widget)
-    : form_(parent.OwningForm()), name_(name), widget_(widget)
+    : Named(name), form_(parent.OwningForm()), widget_(widget)
 {
     widget_->setParent(parent.Surface());
     widget_->setObjectName(Q(name));
@@ -428,7 +428,7 @@ void Timer::SetTickObserver(TickObserver observer)
 }
 
 Timer::Timer(Form &form, const std::string &name)
-    : form_(form), name_(name), timer_(new QTimer(form.Surface())),
+    : Named(name), form_(form), timer_(new QTimer(form.Surface())),
       alive_(std::make_shared<bool>(true))
 {
     timer_->setObjectName(Q(name));
@@ -481,10 +481,10 @@ void Timer::Tick()
         return;
     inHandler_ = true;
     if (g_tickObserver)
-        g_tickObserver(name_, std::chrono::steady_clock::now());
+        g_tickObserver(Name(), std::chrono::steady_clock::now());
     const auto alive = alive_;
     // A failing tick is reported and the next tick comes as usual.
-    detail::RunHandler(form_, "a tick", name_, tick_);
+    detail::RunHandler(form_, "a tick", Name(), tick_);
     if (*alive)
         inHandler_ = false;
 }

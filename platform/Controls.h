@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Geometry.h"
+#include "Named.h"
 #include "Picture.h"
 
 #include <chrono>
@@ -56,14 +57,11 @@ private:
     QWidget *surface_;
 };
 
-class Control : public Geometry
+class Control : public Geometry, public Named
 {
 public:
-    Control(const Control &) = delete;
-    Control &operator=(const Control &) = delete;
     virtual ~Control();
 
-    const std::string &Name() const { return name_; }
     // One move that sets position and size together.
     void Move(float left, float top, float width, float height);
     bool Visible() const { return visible_; }
@@ -84,7 +82,6 @@ protected:
     Form &form_;
 
 private:
-    std::string name_;
     QWidget *widget_;
     bool visible_ = true;
     int tabIndex_ = -1;
@@ -222,14 +219,11 @@ private:
 
 // A timer of the toolkit at its finest precision. A tick is never delivered again while its
 // own handler is still running; a tick of another timer may run inside it.
-class Timer
+class Timer : public Named
 {
 public:
     Timer(Form &form, const std::string &name);
-    Timer(const Timer &) = delete;
-    Timer &operator=(const Timer &) = delete;
     ~Timer();
-    const std::string &Name() const { return name_; }
     // Milliseconds; 0 stops the ticks. Assigning the value it already has keeps its cadence.
     int Interval() const { return interval_; }
     void SetInterval(int milliseconds);
@@ -265,7 +259,6 @@ private:
     void SleepIfIdle();
     void StopSleeping();
     Form &form_;
-    std::string name_;
     QTimer *timer_;
     int interval_ = 0;
     bool enabled_ = false;

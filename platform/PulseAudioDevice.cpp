@@ -12,8 +12,6 @@ namespace platform {
 
 namespace {
 
-constexpr int kSpareRate = 44100;
-constexpr int kSpareChannels = 2;
 constexpr std::size_t kSampleBytes = sizeof(std::int16_t);
 
 // Holds the library's lock for the length of a call from the program's thread.
@@ -174,8 +172,8 @@ void PulseAudioDevice::OnContextState(pa_context *context, void *user)
 void PulseAudioDevice::EnsureStream(Voice &voice)
 {
     const bool spare = &voice == &spare_;
-    const int rate = spare ? kSpareRate : voice.tone->rate;
-    const int channels = spare ? kSpareChannels : voice.tone->channels;
+    const int rate = spare ? kCommonRate : voice.tone->rate;
+    const int channels = spare ? kCommonChannels : voice.tone->channels;
     if (voice.stream && voice.streamRate == rate && voice.streamChannels == channels)
         return;
     DropStream(voice);

@@ -28,18 +28,18 @@ namespace platform {
 class SdlAudioDevice : public AudioDevice
 {
 public:
-    // Mixer buffer, in frames. A tone starts at the next buffer the mixer fills, 11.6 ms
-    // apart at 512 frames; 256 frames did not keep up, roughly one tone in twenty did not
-    // come out intact, and a broken tone is worse for the client than a steady few
-    // milliseconds more.
-    static constexpr int kBufferFrames = 512;
-    static constexpr int kRate = 44100;
-    static constexpr int kChannels = 2;
-
     // Any: whatever output SDL finds first (a sound server included). CardOnly: the sound
     // card through ALSA, for when no sound server answers; SDL_AUDIODRIVER set by the user
     // (or by tests, to its dummy output) still stands.
     enum class Output { Any, CardOnly };
+
+    // The mixer's output: the common rate and channels. Its buffer, in frames: a tone starts
+    // at the next buffer the mixer fills, 11.6 ms apart at 512 frames; 256 frames did not
+    // keep up, roughly one tone in twenty did not come out intact, and a broken tone is worse
+    // for the client than a steady few milliseconds more.
+    static constexpr int kRate = kCommonRate;
+    static constexpr int kChannels = kCommonChannels;
+    static constexpr int kBufferFrames = 512;
 
     explicit SdlAudioDevice(Output output = Output::Any) : output_(output) {}
     ~SdlAudioDevice() override;

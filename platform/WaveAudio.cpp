@@ -13,7 +13,7 @@ const char *Bool(bool on)
 }
 } // namespace
 
-WaveAudio::WaveAudio(Form &, const std::string &name) : name_(name) {}
+WaveAudio::WaveAudio(Form &, const std::string &name) : Named(name) {}
 
 WaveAudio::~WaveAudio()
 {
@@ -29,7 +29,7 @@ void WaveAudio::SetTraceHook(std::function<void(const std::string &)> hook)
 void WaveAudio::Trace(const std::string &property, const std::string &value) const
 {
     if (g_traceHook)
-        g_traceHook(name_ + "." + property + "=" + value);
+        g_traceHook(Name() + "." + property + "=" + value);
 }
 
 void WaveAudio::Report(const std::string &text) const

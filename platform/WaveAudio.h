@@ -4,6 +4,8 @@
 // windows; a failure is passed to the problem handler, which the window decides about.
 #pragma once
 
+#include "Named.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,16 +15,12 @@ namespace platform {
 class AudioDevice;
 class Form;
 
-class WaveAudio
+class WaveAudio : public Named
 {
 public:
     WaveAudio(Form &form, const std::string &name);
-    WaveAudio(const WaveAudio &) = delete;
-    WaveAudio &operator=(const WaveAudio &) = delete;
     // Gives the control's voice back to the device it came from.
     ~WaveAudio();
-
-    const std::string &Name() const { return name_; }
 
     // Property assignments, in the order the caller makes them.
     void SetVisible(bool visible);
@@ -49,7 +47,6 @@ public:
 private:
     void Trace(const std::string &property, const std::string &value) const;
     void Report(const std::string &text) const;
-    std::string name_;
     std::string fileName_;
     std::string deviceType_;
     int voice_ = -1;
