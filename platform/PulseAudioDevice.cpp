@@ -39,6 +39,24 @@ std::chrono::steady_clock::duration Length(const DecodedTone &tone)
     return std::chrono::microseconds(static_cast<long long>(tone.Frames()) * 1'000'000 / tone.rate);
 }
 
+// What the server holds of a stream: kTargetQueueMs ahead of the sink.
+pa_buffer_attr BufferAttributes(const pa_sample_spec &format)
+{
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(
+        static_cast<pa_usec_t>(PulseAudioDevice::kTargetQueueMs) * PA_USEC_PER_MSEC, &format));
+    // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
+    // and over for data while it waits to be corked. A minimum request as long as the queue
+    // halves the server's requests near a tone's end (9.5 wake-ups of the library's thread a
+    // tone instead of 13.7), but the server then holds twice as much ahead and the tone came
+    // 1.3 ms later at the median: a tone on time is worth more than a few wake-ups.
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
+}
+
 } // namespace
 
 PulseAudioDevice::PulseAudioDevice(std::function<void()> linkChanged)
@@ -179,25 +197,38 @@ void PulseAudioDevice::EnsureStream(Voice &voice)
     DropStream(voice);
     if (link_ != Link::Ready || !context_)
         return;
+    if (!spare && spare_.stream && spare_.streamRate == rate && spare_.streamChannels == channels)
+        TakeSpare(voice);
+    else
+        ConnectStream(voice, rate, channels);
+}
 
-    if (!spare && spare_.stream && spare_.streamRate == rate && spare_.streamChannels == channels) {
-        // The spare becomes the voice's, and a new spare is made for the next voice.
-        voice.stream = spare_.stream;
-        voice.streamRate = rate;
-        voice.streamChannels = channels;
-        voice.streamReady = spare_.streamReady;
-        voice.prebufBytes = spare_.prebufBytes;
-        voice.holdsData = false;
-        spare_.stream = nullptr;
-        spare_.streamReady = false;
-        pa_stream_set_state_callback(voice.stream, &PulseAudioDevice::OnStreamState, &voice);
-        pa_stream_set_write_callback(voice.stream, &PulseAudioDevice::OnStreamWrite, &voice);
-        pa_stream_set_underflow_callback(voice.stream, &PulseAudioDevice::OnStreamUnderflow,
-                                         &voice);
-        EnsureStream(spare_);
-        return;
-    }
+// The stream's news goes to the voice; no voice: to nobody.
+void PulseAudioDevice::Watch(pa_stream *stream, Voice *voice)
+{
+    pa_stream_set_state_callback(stream, voice ? &PulseAudioDevice::OnStreamState : nullptr, voice);
+    pa_stream_set_write_callback(stream, voice ? &PulseAudioDevice::OnStreamWrite : nullptr, voice);
+    pa_stream_set_underflow_callback(stream, voice ? &PulseAudioDevice::OnStreamUnderflow : nullptr,
+                                     voice);
+}
 
+// The spare becomes the voice's, and a new spare is made for the next voice.
+void PulseAudioDevice::TakeSpare(Voice &voice)
+{
+    voice.stream = spare_.stream;
+    voice.streamRate = spare_.streamRate;
+    voice.streamChannels = spare_.streamChannels;
+    voice.streamReady = spare_.streamReady;
+    voice.prebufBytes = spare_.prebufBytes;
+    voice.holdsData = false;
+    spare_.stream = nullptr;
+    spare_.streamReady = false;
+    Watch(voice.stream, &voice);
+    EnsureStream(spare_);
+}
+
+void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
+{
     pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate),
                           static_cast<std::uint8_t>(channels)};
     pa_channel_map map{};
@@ -207,27 +238,12 @@ void PulseAudioDevice::EnsureStream(Voice &voice)
     pa_stream *stream = pa_stream_new(context_, "Tone", &format, &map);
     if (!stream)
         return;
-    pa_stream_set_state_callback(stream, &PulseAudioDevice::OnStreamState, &voice);
-    pa_stream_set_write_callback(stream, &PulseAudioDevice::OnStreamWrite, &voice);
-    pa_stream_set_underflow_callback(stream, &PulseAudioDevice::OnStreamUnderflow, &voice);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetQueueMs) * PA_USEC_PER_MSEC, &format));
-    // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
-    // and over for data while it waits to be corked. A minimum request as long as the queue
-    // halves the server's requests near a tone's end (9.5 wake-ups of the library's thread a
-    // tone instead of 13.7), but the server then holds twice as much ahead and the tone came
-    // 1.3 ms later at the median: a tone on time is worth more than a few wake-ups.
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    Watch(stream, &voice);
+    const pa_buffer_attr attr = BufferAttributes(format);
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+        Watch(stream, nullptr);
         pa_stream_unref(stream);
         return;
     }
@@ -249,9 +265,7 @@ void PulseAudioDevice::DropStream(Voice &voice)
         return;
     pa_stream *stream = voice.stream;
     voice.stream = nullptr;
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    Watch(stream, nullptr);
     if (pa_stream_get_state(stream) == PA_STREAM_READY ||
         pa_stream_get_state(stream) == PA_STREAM_CREATING)
         pa_stream_disconnect(stream);

@@ -96,7 +96,10 @@ private:
     void ScheduleRetry();
     void SetLink(Link link);
     void EnsureStream(Voice &voice);
+    void TakeSpare(Voice &voice);
+    void ConnectStream(Voice &voice, int rate, int channels);
     void DropStream(Voice &voice);
+    static void Watch(pa_stream *stream, Voice *voice);
     void Start(Voice &voice);
     void StartPlaying(Voice &voice);
     void Feed(Voice &voice, std::size_t bytes);

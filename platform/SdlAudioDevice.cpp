@@ -167,31 +167,37 @@ int SdlAudioDevice::HeldChunkCount() const
 
 Mix_Chunk *SdlAudioDevice::Chunk(const std::string &path, AudioResult &result)
 {
-    const auto fail = [&](std::string why) -> Mix_Chunk * {
-        // Whatever was kept for this path no longer stands for the file.
-        if (auto it = cache_.find(path); it != cache_.end()) {
-            Retire(it->second.chunk);
-            cache_.erase(it);
-        }
-        result = {false, std::move(why)};
-        return nullptr;
-    };
-
     FileStamp stamp;
-    if (std::string problem = StampOf(path, stamp); !problem.empty())
-        return fail(std::move(problem));
-    if (auto it = cache_.find(path); it != cache_.end()) {
-        if (it->second.stamp == stamp) {
+    std::string problem = StampOf(path, stamp);
+    if (problem.empty()) {
+        if (auto it = cache_.find(path); it != cache_.end() && it->second.stamp == stamp) {
             if (!it->second.chunk)
                 result = {false, it->second.problem};
             return it->second.chunk;
         }
+    }
+    // Whatever was kept for this path no longer stands for the file.
+    Forget(path);
+    if (problem.empty() && ::access(path.c_str(), R_OK) != 0)
+        problem = "the file cannot be read (no permission)";
+    if (!problem.empty()) {
+        result = {false, std::move(problem)};
+        return nullptr;
+    }
+    return Decode(path, stamp, result);
+}
+
+void SdlAudioDevice::Forget(const std::string &path)
+{
+    if (auto it = cache_.find(path); it != cache_.end()) {
         Retire(it->second.chunk);
         cache_.erase(it);
     }
+}
 
-    if (::access(path.c_str(), R_OK) != 0)
-        return fail("the file cannot be read (no permission)");
+Mix_Chunk *SdlAudioDevice::Decode(const std::string &path, const FileStamp &stamp,
+                                  AudioResult &result)
+{
     ++decodeCount_;
     // Some files the library would take and then free twice are turned away first.
     const std::string problem = WaveFileProblem(path);

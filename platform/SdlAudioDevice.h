@@ -73,6 +73,10 @@ private:
     bool ValidVoice(int voice) const;
     // The decoded tone of the file, from the cache when the file is unchanged.
     Mix_Chunk *Chunk(const std::string &path, AudioResult &result);
+    // Lets go of what was kept for the path.
+    void Forget(const std::string &path);
+    // Decodes the file and keeps it, or why it was refused, under its stamp.
+    Mix_Chunk *Decode(const std::string &path, const FileStamp &stamp, AudioResult &result);
     // Moves a tone out of the cache; it is freed once nothing uses it.
     void Retire(Mix_Chunk *chunk);
     void FreeUnusedRetired();
