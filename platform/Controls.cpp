@@ -2,7 +2,6 @@
 
 #include "Form.h"
 #include "Handler.h"
-#include "Platform.h"
 #include "Twips.h"
 
 #include <QAbstractEventDispatcher>

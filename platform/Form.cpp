@@ -187,11 +187,6 @@ void WindowWidget::resizeEvent(QResizeEvent *event)
         detail::RunHandler(form_, "a resize", form_.Name(), [this] { ReportGeometry(); });
 }
 
-void WindowWidget::moveEvent(QMoveEvent *event)
-{
-    QWidget::moveEvent(event);
-}
-
 void WindowWidget::closeEvent(QCloseEvent *event)
 {
     event->accept();

@@ -162,7 +162,6 @@ void PulseAudioDevice::OnContextState(pa_context *context, void *user)
     auto *device = static_cast<PulseAudioDevice *>(user);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        ++device->connections_;
         device->everReady_ = true;
         device->SetLink(Link::Ready);
         // The voices get their streams back on the tones they hold, and a spare is readied.
@@ -479,14 +478,6 @@ bool PulseAudioDevice::EverReady() const
         return false;
     Locked lock(loop_);
     return everReady_;
-}
-
-int PulseAudioDevice::Connections() const
-{
-    if (!loop_)
-        return 0;
-    Locked lock(loop_);
-    return connections_;
 }
 
 bool PulseAudioDevice::Sounding(int voice) const

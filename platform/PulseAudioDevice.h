@@ -68,8 +68,6 @@ public:
     int DecodeCount() const { return cache_.DecodeCount(); }
     // Whether the voice is sounding now: uncorked with a tone that has not run out.
     bool Sounding(int voice) const;
-    // How many times the server was reached.
-    int Connections() const;
 
 private:
     struct Voice
@@ -119,7 +117,6 @@ private:
     pa_time_event *retry_ = nullptr;
     Link link_ = Link::Connecting;
     bool everReady_ = false;
-    int connections_ = 0;
     std::vector<std::unique_ptr<Voice>> voices_;
     VoiceNumbers numbers_;
     // A stream of the most common kind (44.1 kHz stereo), made ready before any voice asks,

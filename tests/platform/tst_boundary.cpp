@@ -124,20 +124,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("where");
-        QTest::newRow("click") << "click"
-                               << "a click of Command1";
-        QTest::newRow("key") << "key"
-                             << "a key press of BoundaryWindow";
-        QTest::newRow("resize") << "resize"
-                                << "a resize of BoundaryWindow";
-        QTest::newRow("activation") << "activation"
-                                    << "the activation of BoundaryWindow";
-        QTest::newRow("option") << "option"
-                                << "a change of Option2";
-        QTest::newRow("slider") << "slider"
-                                << "a change of Slider1";
-        QTest::newRow("tick") << "tick"
-                              << "a tick of Timer1";
+        // Each kind of event, and how the report names the handler it reached.
+        const char *const rows[][2] = {
+            {"click", "a click of Command1"},
+            {"key", "a key press of BoundaryWindow"},
+            {"resize", "a resize of BoundaryWindow"},
+            {"activation", "the activation of BoundaryWindow"},
+            {"option", "a change of Option2"},
+            {"slider", "a change of Slider1"},
+            {"tick", "a tick of Timer1"},
+        };
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString(row[0]) << QString(row[1]);
     }
     void failingHandlerIsReportedOnceAndTheProgramGoesOn()
     {
