@@ -464,7 +464,9 @@ void Unload(Form &form)
     if (!form.loaded_ || form.unloading_)
         return;
     form.unloading_ = true;
-    form.Form_Unload();
+    // A window whose unload handling fails goes all the same: half unloaded, it could never
+    // go, nor the program end.
+    detail::RunHandler(form, "the unload", form.Name(), [&form] { form.Form_Unload(); });
     for (Timer *timer : form.timers_)
         timer->Halt();
     form.widget_->hide();

@@ -51,6 +51,10 @@ public:
         });
     }
     void Form_KeyPress(int) override { Count("key"); }
+    void Form_KeyUp(int, int) override { Count("key release"); }
+    void Form_GotFocus() override { Count("focus"); }
+    void Form_LostFocus() override { Count("loss of focus"); }
+    void Form_Unload() override { Count("unload"); }
     void Form_Resize() override { Count("resize"); }
     void Form_Activate() override { Count("activation"); }
 
@@ -87,11 +91,14 @@ void Deliver(BoundaryWindow &w, const std::string &kind)
     QWidget *window = w.Surface();
     if (kind == "click") {
         QTest::mouseClick(w.Command1.Widget(), Qt::LeftButton);
-    } else if (kind == "key") {
+    } else if (kind == "key" || kind == "key release") {
         QTest::keyClick(w.Command1.Widget(), Qt::Key_A);
     } else if (kind == "resize") {
         window->resize(window->width() + 20, window->height() + 10);
-    } else if (kind == "activation") {
+    } else if (kind == "loss of focus") {
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QCoreApplication::sendEvent(window, &deactivate);
+    } else if (kind == "activation" || kind == "focus") {
         w.Hide(); // a window hidden and activated again is a new activation
         window->show();
         QEvent activate(QEvent::WindowActivate);
@@ -128,6 +135,9 @@ private Q_SLOTS:
         const char *const rows[][2] = {
             {"click", "a click of Command1"},
             {"key", "a key press of BoundaryWindow"},
+            {"key release", "a key release of BoundaryWindow"},
+            {"focus", "the focus of BoundaryWindow"},
+            {"loss of focus", "the loss of focus of BoundaryWindow"},
             {"resize", "a resize of BoundaryWindow"},
             {"activation", "the activation of BoundaryWindow"},
             {"option", "a change of Option2"},
@@ -157,6 +167,21 @@ private Q_SLOTS:
         QCOMPARE(w.calls, 2);
         QCOMPARE(Messages().size(), std::size_t{1});
         QCOMPARE(testsupport::EndRequests(), 0);
+    }
+
+    // A window whose unload handling fails still goes when its close button is pressed.
+    void failingUnloadStillUnloadsTheWindow()
+    {
+        BoundaryWindow &w = g_window.Get();
+        w.Show();
+        w.failOn = "unload";
+        w.failuresLeft = 1;
+        QVERIFY(w.Surface()->close());
+        QCOMPARE(w.calls, 1);
+        QVERIFY(!w.IsLoaded());
+        QVERIFY(platform::Forms().empty());
+        QCOMPARE(Messages().size(), std::size_t{1});
+        QCOMPARE(Messages().front(), std::string("the unload of BoundaryWindow failed: Overflow"));
     }
 
     // A tick that fails at every interval tells the practitioner once, not at every tick.
