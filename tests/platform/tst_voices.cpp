@@ -107,9 +107,10 @@ private Q_SLOTS:
     void numbersGivenBackAreGivenOutAgain_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("sound card") << "card";
-        QTest::newRow("sound server") << "server";
-        QTest::newRow("program's output") << "output";
+        const char *const rows[][2] = {
+            {"sound card", "card"}, {"sound server", "server"}, {"program's output", "output"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString(row[1]);
     }
     void numbersGivenBackAreGivenOutAgain()
     {
