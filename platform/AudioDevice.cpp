@@ -28,6 +28,38 @@ std::unique_ptr<AudioDevice> &ReplacementDevice()
 
 } // namespace
 
+AudioResult AudioDevice::Sound(int voice, const std::string &path)
+{
+    AudioResult result = Open(voice, path);
+    if (result.ok)
+        Play(voice);
+    return result;
+}
+
+int VoiceNumbers::Take()
+{
+    for (std::size_t voice = 0; voice < used_.size(); ++voice) {
+        if (!used_[voice]) {
+            used_[voice] = true;
+            return static_cast<int>(voice);
+        }
+    }
+    used_.push_back(true);
+    return static_cast<int>(used_.size()) - 1;
+}
+
+void VoiceNumbers::Give(int voice)
+{
+    if (InUse(voice))
+        used_[static_cast<std::size_t>(voice)] = false;
+}
+
+bool VoiceNumbers::InUse(int voice) const
+{
+    return voice >= 0 && static_cast<std::size_t>(voice) < used_.size() &&
+           used_[static_cast<std::size_t>(voice)];
+}
+
 AudioDevice &CurrentAudioDevice()
 {
     if (const std::unique_ptr<AudioDevice> &replacement = ReplacementDevice())

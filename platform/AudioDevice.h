@@ -9,8 +9,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
+
+// The most common kind of tone, 44.1 kHz stereo: the sound card's mixer runs at it, and the
+// sound server keeps a stream of it ready.
+constexpr int kCommonRate = 44100;
+constexpr int kCommonChannels = 2;
 
 struct AudioResult
 {
@@ -18,27 +24,60 @@ struct AudioResult
     std::string error; // plain words, naming the reason; empty when ok
 };
 
+// What a voice is told to do with the file it has open.
+enum class VoiceCommand {
+    Play,  // sound it from its start; nothing when nothing is open
+    Stop,  // silence the voice; what it has open stays open
+    Close, // silence the voice and let go of what it has open
+};
+
 class AudioDevice
 {
 public:
+    AudioDevice() = default;
+    AudioDevice(const AudioDevice &) = delete;
+    AudioDevice &operator=(const AudioDevice &) = delete;
     virtual ~AudioDevice() = default;
 
-    // A fresh voice for one control.
+    // A fresh voice for one control: the number of a voice given back earlier, if any.
     virtual int AllocateVoice() = 0;
+    // The control is gone: its voice falls silent, lets go of what it has open and of what
+    // the device keeps for it, and its number is given out again.
+    virtual void ReleaseVoice(int voice) = 0;
     // Ready the file on the voice, silent. Reopening an unchanged file reuses its samples.
     virtual AudioResult Open(int voice, const std::string &path) = 0;
-    // Sound what the voice has open from its start; nothing when nothing is open.
-    virtual void Play(int voice) = 0;
-    // Silence the voice; what it has open stays open.
-    virtual void Stop(int voice) = 0;
-    // Silence the voice and let go of what it has open.
-    virtual void Close(int voice) = 0;
+    virtual void Command(int voice, VoiceCommand command) = 0;
+    void Play(int voice) { Command(voice, VoiceCommand::Play); }
+    void Stop(int voice) { Command(voice, VoiceCommand::Stop); }
+    void Close(int voice) { Command(voice, VoiceCommand::Close); }
     // Play the file once on the voice, without an open or close of the caller's.
-    virtual AudioResult Sound(int voice, const std::string &path) = 0;
+    virtual AudioResult Sound(int voice, const std::string &path);
     // A lasting reason why no file can be opened at all (the device could not be made);
-    // empty when files can be opened. The program's real output opens files whether or not
-    // sound can be heard at the moment, and tells that through the status handler below.
-    virtual std::string DeviceError() const = 0;
+    // empty when files can be opened. A device made on first use is made here if that was
+    // not tried yet. The program's real output opens files whether or not sound can be heard
+    // at the moment, and tells that through the status handler below.
+    virtual std::string DeviceError() { return {}; }
+
+    // Expires with the device: a control that outlives it has no voice to give back.
+    std::weak_ptr<const void> Lifetime() const { return lifetime_; }
+
+private:
+    std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
+};
+
+// The voice numbers a device has given out. A number given back is the next one given out
+// again, so that windows opened and closed over and over do not grow the voices.
+class VoiceNumbers
+{
+public:
+    int Take();
+    void Give(int voice);
+    bool InUse(int voice) const;
+    // How many numbers were ever given out: every number in use is below it.
+    std::size_t Count() const { return used_.size(); }
+
+private:
+    std::vector<bool> used_;
 };
 
 // The device of the program: the real one, opened on first use, unless tests put their own.

@@ -1,7 +1,8 @@
 #include "Controls.h"
 
 #include "Form.h"
-#include "Platform.h"
+#include "Handler.h"
+#include "Twips.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
@@ -19,17 +20,10 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
-#include <exception>
 
 namespace platform {
 
 namespace {
-
-int PixelsOf(float twips)
-{
-    return static_cast<int>(std::lround(static_cast<double>(twips) / TwipsPerPixel()));
-}
 
 QString Q(const std::string &text)
 {
@@ -41,7 +35,7 @@ QString Q(const std::string &text)
 // ---------------------------------------------------------------------------------------
 
 Control::Control(Container &parent, const std::string &name, QWidget *widget)
-    : form_(parent.OwningForm()), name_(name), widget_(widget)
+    : Named(name), form_(parent.OwningForm()), widget_(widget)
 {
     widget_->setParent(parent.Surface());
     widget_->setObjectName(Q(name));
@@ -50,37 +44,9 @@ Control::Control(Container &parent, const std::string &name, QWidget *widget)
 
 Control::~Control() = default;
 
-void Control::SetLeft(float twips)
-{
-    left_ = twips;
-    PushGeometry();
-}
-
-void Control::SetTop(float twips)
-{
-    top_ = twips;
-    PushGeometry();
-}
-
-void Control::SetWidth(float twips)
-{
-    width_ = twips;
-    PushGeometry();
-}
-
-void Control::SetHeight(float twips)
-{
-    height_ = twips;
-    PushGeometry();
-}
-
 void Control::Move(float left, float top, float width, float height)
 {
-    left_ = left;
-    top_ = top;
-    width_ = width;
-    height_ = height;
-    PushGeometry();
+    Place(left, top, width, height);
 }
 
 void Control::PushGeometry()
@@ -119,44 +85,73 @@ void Control::SetFocus()
 // ---------------------------------------------------------------------------------------
 
 namespace {
-// A push button whose caption wraps onto more lines when it is wider than the button, as the
-// stored captions expect ("Show Settings Screen" stands on two lines in its button).
-class WrappingButton : public QPushButton
+// How a button of the toolkit's kind draws a caption that wraps onto more lines.
+struct CaptionLook
+{
+    QStyle::ControlElement body; // the button without its caption
+    QStyle::SubElement contents; // where the caption goes
+    bool besideIndicator;        // the caption takes the rest of the box beside a tick
+    QPalette::ColorRole pen;
+    int alignment;
+};
+
+// A button whose caption wraps within the button, as the stored captions expect ("Show
+// Settings Screen" stands on two lines in its button).
+template <class Button> class WrappingCaption : public Button
 {
 public:
-    QSize sizeHint() const override { return QPushButton::sizeHint(); }
+    explicit WrappingCaption(const CaptionLook &look) : look_(look) {}
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QStylePainter painter(this);
         QStyleOptionButton option;
-        initStyleOption(&option);
+        this->initStyleOption(&option);
         const QString caption = option.text;
         option.text.clear();
-        painter.drawControl(QStyle::CE_PushButton, option);
-        const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                       QPalette::ButtonText));
-        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, caption);
+        painter.drawControl(look_.body, option);
+        if (look_.besideIndicator)
+            option.text = caption;
+        QRect area = this->style()->subElementRect(look_.contents, &option, this);
+        if (look_.besideIndicator)
+            area = QRect(area.left(), 0, this->width() - area.left(), this->height());
+        painter.setPen(this->palette().color(
+            this->isEnabled() ? QPalette::Active : QPalette::Disabled, look_.pen));
+        painter.drawText(area, look_.alignment, caption);
     }
+
+private:
+    CaptionLook look_;
 };
+
+const CaptionLook kButtonCaption{QStyle::CE_PushButton, QStyle::SE_PushButtonContents, false,
+                                 QPalette::ButtonText,
+                                 Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic};
+const CaptionLook kCheckCaption{QStyle::CE_CheckBox, QStyle::SE_CheckBoxContents, true,
+                                QPalette::WindowText,
+                                Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap};
 } // namespace
 
 CommandButton::CommandButton(Container &parent, const std::string &name)
-    : Control(parent, name, new WrappingButton)
+    : ControlOf(parent, name, new WrappingCaption<QPushButton>(kButtonCaption))
 {
-    auto *button = static_cast<QPushButton *>(Widget());
     // Enter, like the space bar, clicks the focused button, unless the window keeps Enter
     // for itself (Form::SetButtonsTakeEnter).
-    button->setAutoDefault(true);
-    QObject::connect(button, &QPushButton::clicked, button, [this] { Click(); });
+    View().setAutoDefault(true);
+    QObject::connect(&View(), &QPushButton::clicked, &View(),
+                     [this] { detail::RunHandler(form_, "a click", Name(), [this] { Click(); }); });
 }
 
 void CommandButton::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    static_cast<QPushButton *>(Widget())->setText(Q(caption));
+    View().setText(Q(caption));
+}
+
+void CommandButton::SetTakesEnter(bool take)
+{
+    View().setAutoDefault(take);
 }
 
 void CommandButton::Click()
@@ -167,7 +162,7 @@ void CommandButton::Click()
 
 // ---------------------------------------------------------------------------------------
 
-Label::Label(Container &parent, const std::string &name) : Control(parent, name, new QLabel)
+Label::Label(Container &parent, const std::string &name) : ControlOf(parent, name, new QLabel)
 {
     // Labels are drawn on the window's surface, under the buttons.
     Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -177,52 +172,26 @@ Label::Label(Container &parent, const std::string &name) : Control(parent, name,
 void Label::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    static_cast<QLabel *>(Widget())->setText(Q(caption));
+    View().setText(Q(caption));
 }
 
 void Label::SetAlignment(Align align)
 {
-    static_cast<QLabel *>(Widget())->setAlignment(
-        align == Align::Centre ? Qt::AlignHCenter | Qt::AlignTop : Qt::AlignLeft | Qt::AlignTop);
+    View().setAlignment(align == Align::Centre ? Qt::AlignHCenter | Qt::AlignTop
+                                               : Qt::AlignLeft | Qt::AlignTop);
 }
 
 void Label::SetWordWrap(bool wrap)
 {
-    static_cast<QLabel *>(Widget())->setWordWrap(wrap);
+    View().setWordWrap(wrap);
 }
 
 // ---------------------------------------------------------------------------------------
 
-namespace {
-// A check box whose caption wraps within its box, as the stored captions expect.
-class WrappingCheckBox : public QCheckBox
-{
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter painter(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        const QString caption = option.text;
-        option.text.clear();
-        painter.drawControl(QStyle::CE_CheckBox, option);
-        option.text = caption;
-        QRect area = style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
-        area.setRight(rect().right());
-        area.setTop(rect().top());
-        area.setBottom(rect().bottom());
-        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                       QPalette::WindowText));
-        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, caption);
-    }
-};
-} // namespace
-
 CheckBox::CheckBox(Container &parent, const std::string &name)
-    : Control(parent, name, new WrappingCheckBox)
+    : ControlOf(parent, name, new WrappingCaption<QCheckBox>(kCheckCaption))
 {
-    auto *box = static_cast<QCheckBox *>(Widget());
-    QObject::connect(box, &QCheckBox::toggled, box, [this](bool checked) {
+    QObject::connect(&View(), &QCheckBox::toggled, &View(), [this](bool checked) {
         if ((value_ != 0) != checked)
             value_ = checked ? 1 : 0;
     });
@@ -231,70 +200,69 @@ CheckBox::CheckBox(Container &parent, const std::string &name)
 void CheckBox::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    static_cast<QCheckBox *>(Widget())->setText(Q(caption));
+    View().setText(Q(caption));
 }
 
 void CheckBox::SetValue(int value)
 {
     value_ = value;
-    static_cast<QCheckBox *>(Widget())->setChecked(value != 0);
+    View().setChecked(value != 0);
 }
 
 // ---------------------------------------------------------------------------------------
 
 OptionButton::OptionButton(Container &parent, const std::string &name)
-    : Control(parent, name, new QRadioButton)
+    : ControlOf(parent, name, new QRadioButton)
 {
-    auto *button = static_cast<QRadioButton *>(Widget());
+    QRadioButton *button = &View();
     // Only the selected button of a group is a tab stop: Tab enters the group at its choice.
     // The others still take the focus when clicked.
     button->setFocusPolicy(Qt::ClickFocus);
     QObject::connect(button, &QRadioButton::toggled, button, [this, button](bool checked) {
         button->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
         if (checked && click_ && form_.IsLoaded())
-            click_();
+            detail::RunHandler(form_, "a change", Name(), click_);
     });
 }
 
 void OptionButton::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    static_cast<QRadioButton *>(Widget())->setText(Q(caption));
+    View().setText(Q(caption));
 }
 
 bool OptionButton::Value() const
 {
-    return static_cast<QRadioButton *>(Widget())->isChecked();
+    return View().isChecked();
 }
 
 void OptionButton::SetValue(bool selected)
 {
-    auto *button = static_cast<QRadioButton *>(Widget());
     if (selected) {
-        button->setChecked(true);
+        View().setChecked(true);
         return;
     }
     // The group would refuse to clear its selected button.
-    button->setAutoExclusive(false);
-    button->setChecked(false);
-    button->setAutoExclusive(true);
+    View().setAutoExclusive(false);
+    View().setChecked(false);
+    View().setAutoExclusive(true);
 }
 
 // ---------------------------------------------------------------------------------------
 
 Frame::Frame(Container &parent, const std::string &name)
-    : Control(parent, name, new QGroupBox), inside_(parent.OwningForm(), Widget())
+    : ControlOf(parent, name, new QGroupBox), inside_(parent.OwningForm(), Widget())
 {}
 
 void Frame::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    static_cast<QGroupBox *>(Widget())->setTitle(Q(caption));
+    View().setTitle(Q(caption));
 }
 
 // ---------------------------------------------------------------------------------------
 
-namespace {
+namespace detail {
 // Draws its picture at the picture's own size inside its frame, clipped to the inside.
 class ImageWidget : public QFrame
 {
@@ -320,9 +288,10 @@ protected:
 private:
     QPixmap pixmap_;
 };
-} // namespace
+} // namespace detail
 
-Image::Image(Container &parent, const std::string &name) : Control(parent, name, new ImageWidget)
+Image::Image(Container &parent, const std::string &name)
+    : ControlOf(parent, name, new detail::ImageWidget)
 {
     // Drawn on the window's surface: the picture passes under a button, never over it.
     Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -332,24 +301,21 @@ Image::Image(Container &parent, const std::string &name) : Control(parent, name,
 void Image::SetPicture(const Picture &picture)
 {
     picture_ = picture;
-    static_cast<ImageWidget *>(Widget())->SetPixmap(picture.Pixmap());
+    View().SetPixmap(picture.Pixmap());
     if (picture.Pixmap() && sizeToPicture_) {
-        const auto tpp = static_cast<float>(TwipsPerPixel());
-        Move(Left(), Top(), static_cast<float>(picture.WidthPixels()) * tpp,
-             static_cast<float>(picture.HeightPixels()) * tpp);
+        Move(Left(), Top(), TwipsOf(picture.WidthPixels()), TwipsOf(picture.HeightPixels()));
     }
 }
 
 void Image::SetBorder(bool singleLine)
 {
-    auto *frame = static_cast<ImageWidget *>(Widget());
-    frame->setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
-    frame->setLineWidth(1);
+    View().setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+    View().setLineWidth(1);
 }
 
 // ---------------------------------------------------------------------------------------
 
-namespace {
+namespace detail {
 // A slider that tells when a click of the mouse on it ends, whether or not the click moved
 // its pointer.
 class ClickableSlider : public QSlider
@@ -382,12 +348,12 @@ protected:
         QSlider::hideEvent(event);
     }
 };
-} // namespace
+} // namespace detail
 
 Slider::Slider(Container &parent, const std::string &name)
-    : Control(parent, name, new ClickableSlider)
+    : ControlOf(parent, name, new detail::ClickableSlider)
 {
-    auto *slider = static_cast<ClickableSlider *>(Widget());
+    detail::ClickableSlider *slider = &View();
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setTickInterval(1);
     slider->setPageStep(1);
@@ -397,41 +363,41 @@ Slider::Slider(Container &parent, const std::string &name)
     // the pointer where it was is a click too.
     QObject::connect(slider, &QSlider::valueChanged, slider, [this, slider](int) {
         if (!settingFromCode_ && !slider->pressed && click_ && form_.IsLoaded())
-            click_();
+            detail::RunHandler(form_, "a change", Name(), click_);
     });
     slider->released = [this] {
         if (click_ && form_.IsLoaded())
-            click_();
+            detail::RunHandler(form_, "a change", Name(), click_);
     };
 }
 
 int Slider::Value() const
 {
-    return static_cast<QSlider *>(Widget())->value();
+    return View().value();
 }
 
 void Slider::SetValue(int value)
 {
     settingFromCode_ = true;
-    static_cast<QSlider *>(Widget())->setValue(value);
+    View().setValue(value);
     settingFromCode_ = false;
 }
 
 void Slider::SetRange(int min, int max)
 {
     settingFromCode_ = true;
-    static_cast<QSlider *>(Widget())->setRange(min, max);
+    View().setRange(min, max);
     settingFromCode_ = false;
 }
 
 int Slider::Min() const
 {
-    return static_cast<QSlider *>(Widget())->minimum();
+    return View().minimum();
 }
 
 int Slider::Max() const
 {
-    return static_cast<QSlider *>(Widget())->maximum();
+    return View().maximum();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -461,7 +427,8 @@ void Timer::SetTickObserver(TickObserver observer)
 }
 
 Timer::Timer(Form &form, const std::string &name)
-    : name_(name), timer_(new QTimer(form.Surface())), alive_(std::make_shared<bool>(true))
+    : Named(name), form_(form), timer_(new QTimer(form.Surface())),
+      alive_(std::make_shared<bool>(true))
 {
     timer_->setObjectName(Q(name));
     timer_->setTimerType(Qt::PreciseTimer);
@@ -513,15 +480,10 @@ void Timer::Tick()
         return;
     inHandler_ = true;
     if (g_tickObserver)
-        g_tickObserver(name_, std::chrono::steady_clock::now());
+        g_tickObserver(Name(), std::chrono::steady_clock::now());
     const auto alive = alive_;
-    // A failing tick must not end a session in front of a client: it is reported and the
-    // next tick comes as usual.
-    try {
-        tick_();
-    } catch (const std::exception &error) {
-        LogProblem(std::string("a tick of ") + name_ + " failed: " + error.what());
-    }
+    // A failing tick is reported and the next tick comes as usual.
+    detail::RunHandler(form_, "a tick", Name(), tick_);
     if (*alive)
         inHandler_ = false;
 }

@@ -6,6 +6,8 @@
 // member functions, so tests can call those directly.
 #pragma once
 
+#include "Geometry.h"
+#include "Named.h"
 #include "Picture.h"
 
 #include <chrono>
@@ -13,14 +15,24 @@
 #include <memory>
 #include <string>
 
+class QCheckBox;
 class QFont;
-class QWidget;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
 class QTimer;
+class QWidget;
 
 namespace platform {
 
 class Form;
 class Frame;
+
+namespace detail {
+class ImageWidget;
+class ClickableSlider;
+} // namespace detail
 
 struct Font
 {
@@ -45,22 +57,11 @@ private:
     QWidget *surface_;
 };
 
-class Control
+class Control : public Geometry, public Named
 {
 public:
-    Control(const Control &) = delete;
-    Control &operator=(const Control &) = delete;
     virtual ~Control();
 
-    const std::string &Name() const { return name_; }
-    float Left() const { return left_; }
-    float Top() const { return top_; }
-    float Width() const { return width_; }
-    float Height() const { return height_; }
-    void SetLeft(float twips);
-    void SetTop(float twips);
-    void SetWidth(float twips);
-    void SetHeight(float twips);
     // One move that sets position and size together.
     void Move(float left, float top, float width, float height);
     bool Visible() const { return visible_; }
@@ -70,24 +71,36 @@ public:
     void SetFont(const Font &font);
     // Whether the control can take the keyboard focus at all.
     virtual bool CanTakeFocus() const { return false; }
+    // Whether Enter clicks the control while it has the focus; only buttons take it.
+    virtual void SetTakesEnter(bool take) { (void)take; }
     void SetFocus();
     QWidget *Widget() const { return widget_; }
-    // Re-applies the geometry after the screen's resolution changed.
-    void PushGeometry();
 
 protected:
     Control(Container &parent, const std::string &name, QWidget *widget);
+    void PushGeometry() override;
     Form &form_;
 
 private:
-    std::string name_;
     QWidget *widget_;
-    float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool visible_ = true;
     int tabIndex_ = -1;
 };
 
-class CommandButton : public Control
+// A control shown by a widget of the toolkit's kind W, which it reaches as such.
+template <class W> class ControlOf : public Control
+{
+protected:
+    ControlOf(Container &parent, const std::string &name, W *widget)
+        : Control(parent, name, widget), typed_(widget)
+    {}
+    W &View() const { return *typed_; }
+
+private:
+    W *typed_;
+};
+
+class CommandButton : public ControlOf<QPushButton>
 {
 public:
     CommandButton(Container &parent, const std::string &name);
@@ -96,13 +109,14 @@ public:
     void OnClick(std::function<void()> handler) { click_ = std::move(handler); }
     void Click(); // as if clicked
     bool CanTakeFocus() const override { return true; }
+    void SetTakesEnter(bool take) override;
 
 private:
     std::string caption_;
     std::function<void()> click_;
 };
 
-class Label : public Control
+class Label : public ControlOf<QLabel>
 {
 public:
     enum class Align { Left, Centre };
@@ -116,7 +130,7 @@ private:
     std::string caption_;
 };
 
-class CheckBox : public Control
+class CheckBox : public ControlOf<QCheckBox>
 {
 public:
     CheckBox(Container &parent, const std::string &name);
@@ -135,7 +149,7 @@ private:
 // Option buttons in one container form one group: selecting one clears the others.
 // Selecting one, by the practitioner or from code, raises its click when it changes the
 // selection.
-class OptionButton : public Control
+class OptionButton : public ControlOf<QRadioButton>
 {
 public:
     OptionButton(Container &parent, const std::string &name);
@@ -151,7 +165,7 @@ private:
     std::function<void()> click_;
 };
 
-class Frame : public Control
+class Frame : public ControlOf<QGroupBox>
 {
 public:
     Frame(Container &parent, const std::string &name);
@@ -168,7 +182,7 @@ private:
 // stretches its picture. By default it takes the picture's size; a box of fixed size instead
 // shows the picture at its own size from its top left corner inside the border: a smaller
 // picture leaves space, a larger one is cut at the border.
-class Image : public Control
+class Image : public ControlOf<detail::ImageWidget>
 {
 public:
     Image(Container &parent, const std::string &name);
@@ -186,7 +200,7 @@ private:
 
 // A horizontal slider with whole positions. Its click is raised by a change the
 // practitioner makes with mouse or keyboard, never by a position set from code.
-class Slider : public Control
+class Slider : public ControlOf<detail::ClickableSlider>
 {
 public:
     Slider(Container &parent, const std::string &name);
@@ -205,14 +219,11 @@ private:
 
 // A timer of the toolkit at its finest precision. A tick is never delivered again while its
 // own handler is still running; a tick of another timer may run inside it.
-class Timer
+class Timer : public Named
 {
 public:
     Timer(Form &form, const std::string &name);
-    Timer(const Timer &) = delete;
-    Timer &operator=(const Timer &) = delete;
     ~Timer();
-    const std::string &Name() const { return name_; }
     // Milliseconds; 0 stops the ticks. Assigning the value it already has keeps its cadence.
     int Interval() const { return interval_; }
     void SetInterval(int milliseconds);
@@ -247,7 +258,7 @@ private:
     void Restart();
     void SleepIfIdle();
     void StopSleeping();
-    std::string name_;
+    Form &form_;
     QTimer *timer_;
     int interval_ = 0;
     bool enabled_ = false;

@@ -1,8 +1,10 @@
 #include "Form.h"
 
 #include "Controls.h"
+#include "Handler.h"
 #include "Picture.h"
 #include "Platform.h"
+#include "Twips.h"
 #include "WindowWidget.h"
 
 #include <QApplication>
@@ -10,11 +12,9 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPixmap>
-#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
-#include <cmath>
 
 namespace platform {
 
@@ -35,16 +35,6 @@ std::vector<Form *> &LoadedForms()
 // The window of ours that was last activated: activation of the same window again (for
 // example when the program regains the focus from another program) is not a new activation.
 Form *g_lastActive = nullptr;
-
-int PixelsOf(float twips)
-{
-    return static_cast<int>(std::lround(static_cast<double>(twips) / TwipsPerPixel()));
-}
-
-float TwipsOf(int pixels)
-{
-    return static_cast<float>(pixels * TwipsPerPixel());
-}
 
 // Key codes of the key-release event for the keys that have one.
 int KeyCodeOf(const QKeyEvent &event)
@@ -109,17 +99,24 @@ public:
         Form &form = window->OwningForm();
         if (!form.KeyPreview() || !form.IsLoaded())
             return false;
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (type == QEvent::KeyPress) {
-            const QString text = key->text();
-            if (!text.isEmpty())
-                form.Form_KeyPress(text.at(0).unicode());
-        } else if (!key->isAutoRepeat()) {
-            const int code = KeyCodeOf(*key);
-            if (code != 0)
-                form.Form_KeyUp(code, ShiftOf(*key));
-        }
+        Preview(form, type, *static_cast<QKeyEvent *>(event));
         return false;
+    }
+
+private:
+    static void Preview(Form &form, QEvent::Type type, const QKeyEvent &key)
+    {
+        if (type == QEvent::KeyPress) {
+            const QString text = key.text();
+            if (!text.isEmpty())
+                detail::RunHandler(form, "a key press", form.Name(),
+                                   [&] { form.Form_KeyPress(text.at(0).unicode()); });
+        } else if (!key.isAutoRepeat()) {
+            const int code = KeyCodeOf(key);
+            if (code != 0)
+                detail::RunHandler(form, "a key release", form.Name(),
+                                   [&] { form.Form_KeyUp(code, ShiftOf(key)); });
+        }
     }
 };
 
@@ -163,16 +160,18 @@ bool WindowWidget::event(QEvent *event)
     switch (event->type()) {
     case QEvent::WindowActivate: {
         const bool result = QWidget::event(event);
-        form_.HandleActivated();
+        detail::RunHandler(form_, "the activation", form_.Name(),
+                           [this] { form_.HandleActivated(); });
         QWidget *focus = focusWidget();
         if (!focus || focus == this)
-            form_.Form_GotFocus();
+            detail::RunHandler(form_, "the focus", form_.Name(), [this] { form_.Form_GotFocus(); });
         return result;
     }
     case QEvent::WindowDeactivate: {
         QWidget *focus = focusWidget();
         if (form_.IsLoaded() && (!focus || focus == this || !focus->isVisible()))
-            form_.Form_LostFocus();
+            detail::RunHandler(form_, "the loss of focus", form_.Name(),
+                               [this] { form_.Form_LostFocus(); });
         break;
     }
     default:
@@ -185,18 +184,14 @@ void WindowWidget::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     if (isVisible())
-        ReportGeometry();
-}
-
-void WindowWidget::moveEvent(QMoveEvent *event)
-{
-    QWidget::moveEvent(event);
+        detail::RunHandler(form_, "a resize", form_.Name(), [this] { ReportGeometry(); });
 }
 
 void WindowWidget::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    form_.HandleCloseRequest();
+    detail::RunHandler(form_, "the close request", form_.Name(),
+                       [this] { form_.HandleCloseRequest(); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -261,30 +256,6 @@ void Form::SetWindowState(int state)
         widget_->setWindowState(Qt::WindowNoState);
         break;
     }
-}
-
-void Form::SetLeft(float twips)
-{
-    left_ = twips;
-    PushGeometry();
-}
-
-void Form::SetTop(float twips)
-{
-    top_ = twips;
-    PushGeometry();
-}
-
-void Form::SetWidth(float twips)
-{
-    width_ = twips;
-    PushGeometry();
-}
-
-void Form::SetHeight(float twips)
-{
-    height_ = twips;
-    PushGeometry();
 }
 
 // The held values are what the window reads back; a maximized window keeps the size the
@@ -453,8 +424,7 @@ void Form::ApplyTabOrder()
 void Form::SetButtonsTakeEnter(bool take)
 {
     for (Control *control : controls_)
-        if (auto *button = qobject_cast<QPushButton *>(control->Widget()))
-            button->setAutoDefault(take);
+        control->SetTakesEnter(take);
 }
 
 void Form::HandleActivated()
@@ -494,7 +464,9 @@ void Unload(Form &form)
     if (!form.loaded_ || form.unloading_)
         return;
     form.unloading_ = true;
-    form.Form_Unload();
+    // A window whose unload handling fails goes all the same: half unloaded, it could never
+    // go, nor the program end.
+    detail::RunHandler(form, "the unload", form.Name(), [&form] { form.Form_Unload(); });
     for (Timer *timer : form.timers_)
         timer->Halt();
     form.widget_->hide();
@@ -525,6 +497,18 @@ void DestroyUnloadedForms()
 }
 
 namespace detail {
+void ReportHandlerFailure(Form &form, const std::string &where, const std::string &why)
+{
+    const std::string text = where + " failed: " + why;
+    auto &told = form.failedHandlers_;
+    if (std::find(told.begin(), told.end(), where) != told.end()) {
+        LogProblem(text);
+        return;
+    }
+    told.push_back(where);
+    ShowMessage("Something went wrong", text); // written to standard error as well
+}
+
 void Adopt(std::unique_ptr<Form> form)
 {
     AllForms().push_back(std::move(form));

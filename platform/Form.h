@@ -11,6 +11,8 @@
 // outer size, frame included; controls are placed relative to the client area.
 #pragma once
 
+#include "Geometry.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,6 +21,11 @@
 class QWidget;
 
 namespace platform {
+
+class Form;
+namespace detail {
+void ReportHandlerFailure(Form &form, const std::string &where, const std::string &why);
+}
 
 class Control;
 class Picture;
@@ -33,7 +40,7 @@ enum ShiftMask { vbShiftMask = 1, vbCtrlMask = 2, vbAltMask = 4 };
 // Key codes of the key-release event.
 enum KeyCodes { vbKeyF1 = 112, vbKeyF2 = 113, vbKeyF3 = 114, vbKeyF4 = 115 };
 
-class Form
+class Form : public Geometry
 {
 public:
     Form(const Form &) = delete;
@@ -62,14 +69,6 @@ public:
     void SetCaption(const std::string &caption);
     int WindowState() const;
     void SetWindowState(int state);
-    float Left() const { return left_; }
-    float Top() const { return top_; }
-    float Width() const { return width_; }
-    float Height() const { return height_; }
-    void SetLeft(float twips);
-    void SetTop(float twips);
-    void SetWidth(float twips);
-    void SetHeight(float twips);
     bool KeyPreview() const { return keyPreview_; }
     void SetKeyPreview(bool on) { keyPreview_ = on; }
     bool Visible() const;
@@ -114,19 +113,20 @@ protected:
 private:
     template <class T> friend class FormRef;
     friend void Unload(Form &form);
+    friend void detail::ReportHandlerFailure(Form &, const std::string &, const std::string &);
     void Load();
-    void PushGeometry();
+    void PushGeometry() override;
 
     std::string name_;
     WindowWidget *widget_ = nullptr;
     std::vector<Control *> controls_;
     std::vector<Timer *> timers_;
-    float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool keyPreview_ = false;
     bool loaded_ = false;
     bool unloading_ = false;
     bool shownOnce_ = false;
     std::function<void()> onDestroyed_;
+    std::vector<std::string> failedHandlers_; // told to the practitioner already
 };
 
 // Unloads a window: its unload handling runs once, then it is hidden and discarded and

@@ -1,5 +1,8 @@
 #include "Picture.h"
 
+#include "Form.h"
+#include "Twips.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -137,71 +140,92 @@ int Picture::HeightPixels() const
     return pixmap_ ? pixmap_->height() : 0;
 }
 
+namespace {
+
+// Why the file cannot be a picture before it is opened; empty when it can.
+std::string FileProblem(const std::string &path, const QFileInfo &info)
+{
+    if (path.empty())
+        return "no file was named";
+    if (!info.exists())
+        return "the file does not exist";
+    if (!info.isFile())
+        return "it is a folder, not a file";
+    if (!info.isReadable())
+        return "the file cannot be read (no permission)";
+    if (info.size() == 0)
+        return "the file is empty";
+    return {};
+}
+
+// Why a file of the format the reader found is not taken; empty for a bitmap or an icon.
+std::string FormatProblem(const QByteArray &format, const QString &file)
+{
+    if (format.isEmpty() && IsEmptyIcon(file))
+        return "it is an icon file that holds no image";
+    if (format.isEmpty())
+        return "it is not a bitmap or icon file";
+    if (format != "bmp" && format != "ico")
+        return "it is a " + format.toUpper().toStdString() + " file, not a bitmap or icon file";
+    return {};
+}
+
+// A picture larger than the limit (0: none) or than any the program shows.
+std::string SizeProblem(qint64 width, qint64 height, int maxWidth, int maxHeight)
+{
+    if (width * height <= kMaxPixels && (maxWidth <= 0 || width <= maxWidth) &&
+        (maxHeight <= 0 || height <= maxHeight))
+        return {};
+    return "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, larger than the screen";
+}
+
+// What a bitmap's own header tells against it; empty when nothing does.
+std::string BitmapProblem(const QFileInfo &info, int maxWidth, int maxHeight)
+{
+    const BitmapHeader header = ReadBitmapHeader(info.filePath());
+    if (!header.read)
+        return {};
+    if (std::string tooLarge = SizeProblem(header.width, header.height, maxWidth, maxHeight);
+        !tooLarge.empty())
+        return tooLarge;
+    if (header.needed > info.size())
+        return "the file is cut short (it holds " + std::to_string(info.size()) + " of the " +
+               std::to_string(header.needed) + " bytes its picture needs)";
+    return {};
+}
+
+// Why the reader's picture cannot be shown, checked before it is decoded; empty when it can.
+std::string HeaderProblem(QImageReader &reader, const QFileInfo &info, int maxWidth, int maxHeight)
+{
+    const QByteArray format = reader.format();
+    if (std::string problem = FormatProblem(format, info.filePath()); !problem.empty())
+        return problem;
+    if (format == "bmp")
+        if (std::string problem = BitmapProblem(info, maxWidth, maxHeight); !problem.empty())
+            return problem;
+    ChooseIconImage(reader);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
+        return "its header is damaged or it holds no image";
+    return SizeProblem(size.width(), size.height(), maxWidth, maxHeight);
+}
+
+} // namespace
+
 PictureResult LoadPicture(const std::string &path, int maxWidth, int maxHeight)
 {
     PictureResult result;
     const QString file = Native(path);
     const QFileInfo info(file);
-    if (path.empty()) {
-        result.error = "no file was named";
+    result.error = FileProblem(path, info);
+    if (!result.error.empty())
         return result;
-    }
-    if (!info.exists()) {
-        result.error = "the file does not exist";
-        return result;
-    }
-    if (!info.isFile()) {
-        result.error = "it is a folder, not a file";
-        return result;
-    }
-    if (!info.isReadable()) {
-        result.error = "the file cannot be read (no permission)";
-        return result;
-    }
-    if (info.size() == 0) {
-        result.error = "the file is empty";
-        return result;
-    }
     QImageReader reader(file);
     reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (format.isEmpty() && IsEmptyIcon(file)) {
-        result.error = "it is an icon file that holds no image";
+    result.error = HeaderProblem(reader, info, maxWidth, maxHeight);
+    if (!result.error.empty())
         return result;
-    }
-    if (format != "bmp" && format != "ico") {
-        result.error = format.isEmpty() ? "it is not a bitmap or icon file"
-                                        : "it is a " + format.toUpper().toStdString() +
-                                              " file, not a bitmap or icon file";
-        return result;
-    }
-    if (format == "bmp") {
-        const BitmapHeader header = ReadBitmapHeader(file);
-        if (header.read && (header.width * header.height > kMaxPixels ||
-                            (maxWidth > 0 && header.width > maxWidth) ||
-                            (maxHeight > 0 && header.height > maxHeight))) {
-            result.error = "the picture is " + std::to_string(header.width) + " x " +
-                           std::to_string(header.height) + " pixels, larger than the screen";
-            return result;
-        }
-        if (header.read && header.needed > info.size()) {
-            result.error = "the file is cut short (it holds " + std::to_string(info.size()) +
-                           " of the " + std::to_string(header.needed) + " bytes its picture needs)";
-            return result;
-        }
-    }
-    ChooseIconImage(reader);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.isEmpty()) {
-        result.error = "its header is damaged or it holds no image";
-        return result;
-    }
-    if (static_cast<qint64>(size.width()) * size.height() > kMaxPixels ||
-        (maxWidth > 0 && size.width() > maxWidth) || (maxHeight > 0 && size.height() > maxHeight)) {
-        result.error = "the picture is " + std::to_string(size.width()) + " x " +
-                       std::to_string(size.height()) + " pixels, larger than the screen";
-        return result;
-    }
     const QImage image = reader.read();
     if (image.isNull()) {
         result.error = "the picture cannot be decoded (" + reader.errorString().toStdString() + ")";
@@ -222,6 +246,11 @@ Picture BuiltInPicture(const std::string &resource)
     if (image.isNull())
         return Picture();
     return Picture(std::make_shared<const QPixmap>(QPixmap::fromImage(image)));
+}
+
+PictureResult LoadPicture(const std::string &path, const Form &window)
+{
+    return LoadPicture(path, PixelsOf(window.ScreenWidth()), PixelsOf(window.ScreenHeight()));
 }
 
 } // namespace platform

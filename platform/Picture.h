@@ -8,6 +8,8 @@ class QPixmap;
 
 namespace platform {
 
+class Form;
+
 class Picture
 {
 public:
@@ -35,6 +37,8 @@ struct PictureResult
 // with several images, the 32 x 32 one is taken, as icons are shown at that size; otherwise
 // the first.
 PictureResult LoadPicture(const std::string &path, int maxWidth, int maxHeight);
+// The same with the limit of a picture shown in the window: the size of the screen it stands on.
+PictureResult LoadPicture(const std::string &path, const Form &window);
 // Loads a picture built into the program (a resource path such as ":/forms/Spider.ico").
 Picture BuiltInPicture(const std::string &resource);
 

@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include "Controls.h"
+#include "Twips.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -34,18 +36,26 @@ double TwipsPerPixel()
     return 1440.0 / screen->logicalDotsPerInch();
 }
 
+int PixelsOf(float twips)
+{
+    return static_cast<int>(std::lround(static_cast<double>(twips) / TwipsPerPixel()));
+}
+
+float TwipsOf(int pixels)
+{
+    return static_cast<float>(pixels * TwipsPerPixel());
+}
+
 float ScreenWidthTwips()
 {
     QScreen *screen = PrimaryScreen();
-    const int pixels = screen ? screen->geometry().width() : 1920;
-    return static_cast<float>(pixels * TwipsPerPixel());
+    return TwipsOf(screen ? screen->geometry().width() : 1920);
 }
 
 float ScreenHeightTwips()
 {
     QScreen *screen = PrimaryScreen();
-    const int pixels = screen ? screen->geometry().height() : 1080;
-    return static_cast<float>(pixels * TwipsPerPixel());
+    return TwipsOf(screen ? screen->geometry().height() : 1080);
 }
 
 std::string ProgramFolder()

@@ -12,8 +12,6 @@ namespace platform {
 
 namespace {
 
-constexpr int kSpareRate = 44100;
-constexpr int kSpareChannels = 2;
 constexpr std::size_t kSampleBytes = sizeof(std::int16_t);
 
 // Holds the library's lock for the length of a call from the program's thread.
@@ -39,6 +37,24 @@ void Forget(pa_operation *operation)
 std::chrono::steady_clock::duration Length(const DecodedTone &tone)
 {
     return std::chrono::microseconds(static_cast<long long>(tone.Frames()) * 1'000'000 / tone.rate);
+}
+
+// What the server holds of a stream: kTargetQueueMs ahead of the sink.
+pa_buffer_attr BufferAttributes(const pa_sample_spec &format)
+{
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(
+        static_cast<pa_usec_t>(PulseAudioDevice::kTargetQueueMs) * PA_USEC_PER_MSEC, &format));
+    // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
+    // and over for data while it waits to be corked. A minimum request as long as the queue
+    // halves the server's requests near a tone's end (9.5 wake-ups of the library's thread a
+    // tone instead of 13.7), but the server then holds twice as much ahead and the tone came
+    // 1.3 ms later at the median: a tone on time is worth more than a few wake-ups.
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
 }
 
 } // namespace
@@ -146,7 +162,6 @@ void PulseAudioDevice::OnContextState(pa_context *context, void *user)
     auto *device = static_cast<PulseAudioDevice *>(user);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        ++device->connections_;
         device->everReady_ = true;
         device->SetLink(Link::Ready);
         // The voices get their streams back on the tones they hold, and a spare is readied.
@@ -174,32 +189,45 @@ void PulseAudioDevice::OnContextState(pa_context *context, void *user)
 void PulseAudioDevice::EnsureStream(Voice &voice)
 {
     const bool spare = &voice == &spare_;
-    const int rate = spare ? kSpareRate : voice.tone->rate;
-    const int channels = spare ? kSpareChannels : voice.tone->channels;
+    const int rate = spare ? kCommonRate : voice.tone->rate;
+    const int channels = spare ? kCommonChannels : voice.tone->channels;
     if (voice.stream && voice.streamRate == rate && voice.streamChannels == channels)
         return;
     DropStream(voice);
     if (link_ != Link::Ready || !context_)
         return;
+    if (!spare && spare_.stream && spare_.streamRate == rate && spare_.streamChannels == channels)
+        TakeSpare(voice);
+    else
+        ConnectStream(voice, rate, channels);
+}
 
-    if (!spare && spare_.stream && spare_.streamRate == rate && spare_.streamChannels == channels) {
-        // The spare becomes the voice's, and a new spare is made for the next voice.
-        voice.stream = spare_.stream;
-        voice.streamRate = rate;
-        voice.streamChannels = channels;
-        voice.streamReady = spare_.streamReady;
-        voice.prebufBytes = spare_.prebufBytes;
-        voice.holdsData = false;
-        spare_.stream = nullptr;
-        spare_.streamReady = false;
-        pa_stream_set_state_callback(voice.stream, &PulseAudioDevice::OnStreamState, &voice);
-        pa_stream_set_write_callback(voice.stream, &PulseAudioDevice::OnStreamWrite, &voice);
-        pa_stream_set_underflow_callback(voice.stream, &PulseAudioDevice::OnStreamUnderflow,
-                                         &voice);
-        EnsureStream(spare_);
-        return;
-    }
+// The stream's news goes to the voice; no voice: to nobody.
+void PulseAudioDevice::Watch(pa_stream *stream, Voice *voice)
+{
+    pa_stream_set_state_callback(stream, voice ? &PulseAudioDevice::OnStreamState : nullptr, voice);
+    pa_stream_set_write_callback(stream, voice ? &PulseAudioDevice::OnStreamWrite : nullptr, voice);
+    pa_stream_set_underflow_callback(stream, voice ? &PulseAudioDevice::OnStreamUnderflow : nullptr,
+                                     voice);
+}
 
+// The spare becomes the voice's, and a new spare is made for the next voice.
+void PulseAudioDevice::TakeSpare(Voice &voice)
+{
+    voice.stream = spare_.stream;
+    voice.streamRate = spare_.streamRate;
+    voice.streamChannels = spare_.streamChannels;
+    voice.streamReady = spare_.streamReady;
+    voice.prebufBytes = spare_.prebufBytes;
+    voice.holdsData = false;
+    spare_.stream = nullptr;
+    spare_.streamReady = false;
+    Watch(voice.stream, &voice);
+    EnsureStream(spare_);
+}
+
+void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
+{
     pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(rate),
                           static_cast<std::uint8_t>(channels)};
     pa_channel_map map{};
@@ -209,27 +237,12 @@ void PulseAudioDevice::EnsureStream(Voice &voice)
     pa_stream *stream = pa_stream_new(context_, "Tone", &format, &map);
     if (!stream)
         return;
-    pa_stream_set_state_callback(stream, &PulseAudioDevice::OnStreamState, &voice);
-    pa_stream_set_write_callback(stream, &PulseAudioDevice::OnStreamWrite, &voice);
-    pa_stream_set_underflow_callback(stream, &PulseAudioDevice::OnStreamUnderflow, &voice);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetQueueMs) * PA_USEC_PER_MSEC, &format));
-    // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
-    // and over for data while it waits to be corked. A minimum request as long as the queue
-    // halves the server's requests near a tone's end (9.5 wake-ups of the library's thread a
-    // tone instead of 13.7), but the server then holds twice as much ahead and the tone came
-    // 1.3 ms later at the median: a tone on time is worth more than a few wake-ups.
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    Watch(stream, &voice);
+    const pa_buffer_attr attr = BufferAttributes(format);
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+        Watch(stream, nullptr);
         pa_stream_unref(stream);
         return;
     }
@@ -251,9 +264,7 @@ void PulseAudioDevice::DropStream(Voice &voice)
         return;
     pa_stream *stream = voice.stream;
     voice.stream = nullptr;
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    Watch(stream, nullptr);
     if (pa_stream_get_state(stream) == PA_STREAM_READY ||
         pa_stream_get_state(stream) == PA_STREAM_CREATING)
         pa_stream_disconnect(stream);
@@ -380,7 +391,7 @@ void PulseAudioDevice::Silence(Voice &voice)
 
 bool PulseAudioDevice::Valid(int voice) const
 {
-    return voice >= 0 && static_cast<std::size_t>(voice) < voices_.size();
+    return numbers_.InUse(voice);
 }
 
 int PulseAudioDevice::AllocateVoice()
@@ -388,9 +399,23 @@ int PulseAudioDevice::AllocateVoice()
     if (!loop_)
         return -1;
     Locked lock(loop_);
-    voices_.push_back(std::make_unique<Voice>());
-    voices_.back()->device = this;
-    return static_cast<int>(voices_.size()) - 1;
+    const auto voice = static_cast<std::size_t>(numbers_.Take());
+    if (voice == voices_.size())
+        voices_.push_back(std::make_unique<Voice>());
+    *voices_[voice] = Voice{};
+    voices_[voice]->device = this;
+    return static_cast<int>(voice);
+}
+
+void PulseAudioDevice::ReleaseVoice(int voice)
+{
+    if (!loop_ || !Valid(voice))
+        return;
+    Locked lock(loop_);
+    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    DropStream(v);
+    v.tone = nullptr;
+    numbers_.Give(voice);
 }
 
 AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
@@ -410,49 +435,33 @@ AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
     return result;
 }
 
-void PulseAudioDevice::Play(int voice)
+void PulseAudioDevice::Command(int voice, VoiceCommand command)
 {
     if (!loop_ || !Valid(voice))
         return;
     Locked lock(loop_);
     Voice &v = *voices_[static_cast<std::size_t>(voice)];
-    // Without a server the tone is not kept for later: it belongs to this turn.
-    if (!v.tone || link_ != Link::Ready)
+    if (command == VoiceCommand::Play) {
+        Start(v);
         return;
-    EnsureStream(v);
-    if (v.stream && v.streamReady)
-        StartPlaying(v);
-    else if (v.stream)
-        v.playPending = true;
-}
-
-void PulseAudioDevice::Stop(int voice)
-{
-    if (!loop_ || !Valid(voice))
-        return;
-    Locked lock(loop_);
-    Voice &v = *voices_[static_cast<std::size_t>(voice)];
+    }
     // A silent voice is left alone: every turn stops the other side, mostly long silent.
-    if (!v.uncorked && !v.playing && !v.playPending)
-        return;
-    Silence(v);
+    if (v.uncorked || v.playing || v.playPending)
+        Silence(v);
+    if (command == VoiceCommand::Close)
+        v.tone = nullptr;
 }
 
-void PulseAudioDevice::Close(int voice)
+void PulseAudioDevice::Start(Voice &voice)
 {
-    if (!loop_ || !Valid(voice))
+    // Without a server the tone is not kept for later: it belongs to this turn.
+    if (!voice.tone || link_ != Link::Ready)
         return;
-    Stop(voice);
-    Locked lock(loop_);
-    voices_[static_cast<std::size_t>(voice)]->tone = nullptr;
-}
-
-AudioResult PulseAudioDevice::Sound(int voice, const std::string &path)
-{
-    AudioResult result = Open(voice, path);
-    if (result.ok)
-        Play(voice);
-    return result;
+    EnsureStream(voice);
+    if (voice.stream && voice.streamReady)
+        StartPlaying(voice);
+    else if (voice.stream)
+        voice.playPending = true;
 }
 
 PulseAudioDevice::Link PulseAudioDevice::CurrentLink() const
@@ -469,14 +478,6 @@ bool PulseAudioDevice::EverReady() const
         return false;
     Locked lock(loop_);
     return everReady_;
-}
-
-int PulseAudioDevice::Connections() const
-{
-    if (!loop_)
-        return 0;
-    Locked lock(loop_);
-    return connections_;
 }
 
 bool PulseAudioDevice::Sounding(int voice) const

@@ -51,18 +51,14 @@ public:
     // held: it must not call into the device, only pass the news on to the program's thread.
     explicit PulseAudioDevice(std::function<void()> linkChanged = {});
     ~PulseAudioDevice() override;
-    PulseAudioDevice(const PulseAudioDevice &) = delete;
-    PulseAudioDevice &operator=(const PulseAudioDevice &) = delete;
 
+    // No device error: files are decoded and held whether or not the server answers. Whether
+    // sound is heard is CurrentLink().
     int AllocateVoice() override;
+    // Its stream goes with it.
+    void ReleaseVoice(int voice) override;
     AudioResult Open(int voice, const std::string &path) override;
-    void Play(int voice) override;
-    void Stop(int voice) override;
-    void Close(int voice) override;
-    AudioResult Sound(int voice, const std::string &path) override;
-    // Nothing lasting: files are decoded and held whether or not the server answers. Whether
-    // sound is heard is Link().
-    std::string DeviceError() const override { return {}; }
+    void Command(int voice, VoiceCommand command) override;
 
     Link CurrentLink() const;
     // Whether a server has answered at least once.
@@ -72,8 +68,6 @@ public:
     int DecodeCount() const { return cache_.DecodeCount(); }
     // Whether the voice is sounding now: uncorked with a tone that has not run out.
     bool Sounding(int voice) const;
-    // How many times the server was reached.
-    int Connections() const;
 
 private:
     struct Voice
@@ -100,7 +94,11 @@ private:
     void ScheduleRetry();
     void SetLink(Link link);
     void EnsureStream(Voice &voice);
+    void TakeSpare(Voice &voice);
+    void ConnectStream(Voice &voice, int rate, int channels);
     void DropStream(Voice &voice);
+    static void Watch(pa_stream *stream, Voice *voice);
+    void Start(Voice &voice);
     void StartPlaying(Voice &voice);
     void Feed(Voice &voice, std::size_t bytes);
     void Silence(Voice &voice);
@@ -119,8 +117,8 @@ private:
     pa_time_event *retry_ = nullptr;
     Link link_ = Link::Connecting;
     bool everReady_ = false;
-    int connections_ = 0;
     std::vector<std::unique_ptr<Voice>> voices_;
+    VoiceNumbers numbers_;
     // A stream of the most common kind (44.1 kHz stereo), made ready before any voice asks,
     // so that the first tone of a voice does not wait for a stream to be made.
     Voice spare_;

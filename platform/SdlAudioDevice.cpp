@@ -6,12 +6,8 @@
 #include <SDL_mixer.h>
 #include <alsa/asoundlib.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace platform {
@@ -68,19 +64,6 @@ void EnsureMixerChannels(std::size_t voices)
         Mix_AllocateChannels(wanted);
 }
 
-std::string StatProblem(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return "the file does not exist";
-    case EACCES:
-        return "the file cannot be reached (no permission)";
-    default:
-        return std::string("the file cannot be reached (") + std::strerror(error) + ")";
-    }
-}
-
 } // namespace
 
 SdlAudioDevice::~SdlAudioDevice()
@@ -96,7 +79,7 @@ SdlAudioDevice::~SdlAudioDevice()
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
-bool SdlAudioDevice::Ready() const
+bool SdlAudioDevice::Ready()
 {
     if (!tried_) {
         tried_ = true;
@@ -112,7 +95,7 @@ bool SdlAudioDevice::ValidVoice(int voice) const
     return voice >= 0 && static_cast<std::size_t>(voice) < voices_.size();
 }
 
-std::string SdlAudioDevice::DeviceError() const
+std::string SdlAudioDevice::DeviceError()
 {
     Ready();
     return deviceError_;
@@ -120,10 +103,17 @@ std::string SdlAudioDevice::DeviceError() const
 
 int SdlAudioDevice::AllocateVoice()
 {
-    voices_.push_back(nullptr);
+    const int voice = numbers_.Take();
+    voices_.resize(numbers_.Count(), nullptr);
     if (open_)
         EnsureMixerChannels(voices_.size());
-    return static_cast<int>(voices_.size()) - 1;
+    return voice;
+}
+
+void SdlAudioDevice::ReleaseVoice(int voice)
+{
+    Close(voice);
+    numbers_.Give(voice);
 }
 
 AudioResult SdlAudioDevice::Open(int voice, const std::string &path)
@@ -141,41 +131,25 @@ AudioResult SdlAudioDevice::Open(int voice, const std::string &path)
     return result;
 }
 
-void SdlAudioDevice::Play(int voice)
-{
-    // Nothing can be open before the device is, so there is nothing to open it for here.
-    if (!open_ || !ValidVoice(voice))
-        return;
-    Mix_Chunk *chunk = voices_[static_cast<std::size_t>(voice)];
-    if (chunk)
-        Mix_PlayChannel(voice, chunk, 0);
-}
-
-void SdlAudioDevice::Stop(int voice)
-{
-    // The voice check matters: channel -1 would halt every voice.
-    if (!open_ || !ValidVoice(voice))
-        return;
-    Mix_HaltChannel(voice);
-}
-
-void SdlAudioDevice::Close(int voice)
+// Nothing can be open before the device is, so a voice of a device that is not open has
+// nothing to sound or to halt. The voice check matters: channel -1 would halt every voice.
+void SdlAudioDevice::Command(int voice, VoiceCommand command)
 {
     if (!ValidVoice(voice))
         return;
+    Mix_Chunk *&open = voices_[static_cast<std::size_t>(voice)];
+    if (command == VoiceCommand::Play) {
+        if (open_ && open)
+            Mix_PlayChannel(voice, open, 0);
+        return;
+    }
     if (open_)
         Mix_HaltChannel(voice);
-    voices_[static_cast<std::size_t>(voice)] = nullptr;
-    if (!retired_.empty())
-        FreeUnusedRetired();
-}
-
-AudioResult SdlAudioDevice::Sound(int voice, const std::string &path)
-{
-    AudioResult result = Open(voice, path);
-    if (result.ok)
-        Play(voice);
-    return result;
+    if (command == VoiceCommand::Close) {
+        open = nullptr;
+        if (!retired_.empty())
+            FreeUnusedRetired();
+    }
 }
 
 bool SdlAudioDevice::Sounding(int voice) const
@@ -193,48 +167,37 @@ int SdlAudioDevice::HeldChunkCount() const
 
 Mix_Chunk *SdlAudioDevice::Chunk(const std::string &path, AudioResult &result)
 {
-    const auto fail = [&](std::string why) -> Mix_Chunk * {
-        // Whatever was kept for this path no longer stands for the file.
-        if (auto it = cache_.find(path); it != cache_.end()) {
-            Retire(it->second.chunk);
-            cache_.erase(it);
-        }
-        result = {false, std::move(why)};
-        return nullptr;
-    };
-
-    if (path.empty())
-        return fail("no file was named");
-    struct stat info
-    {
-    };
-    if (::stat(path.c_str(), &info) != 0)
-        return fail(StatProblem(errno));
-    if (S_ISDIR(info.st_mode))
-        return fail("it is a folder, not a file");
-    // A pipe or a device would make the decoder wait for data that may never come.
-    if (!S_ISREG(info.st_mode))
-        return fail("it is not an ordinary file");
-    if (info.st_size == 0)
-        return fail("the file is empty");
-
-    const FileStamp stamp{static_cast<std::uintmax_t>(info.st_size),
-                          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
-                              static_cast<std::int64_t>(info.st_mtim.tv_nsec),
-                          static_cast<std::uintmax_t>(info.st_dev),
-                          static_cast<std::uintmax_t>(info.st_ino)};
-    if (auto it = cache_.find(path); it != cache_.end()) {
-        if (it->second.stamp == stamp) {
+    FileStamp stamp;
+    std::string problem = StampOf(path, stamp);
+    if (problem.empty()) {
+        if (auto it = cache_.find(path); it != cache_.end() && it->second.stamp == stamp) {
             if (!it->second.chunk)
                 result = {false, it->second.problem};
             return it->second.chunk;
         }
+    }
+    // Whatever was kept for this path no longer stands for the file.
+    Forget(path);
+    if (problem.empty() && ::access(path.c_str(), R_OK) != 0)
+        problem = "the file cannot be read (no permission)";
+    if (!problem.empty()) {
+        result = {false, std::move(problem)};
+        return nullptr;
+    }
+    return Decode(path, stamp, result);
+}
+
+void SdlAudioDevice::Forget(const std::string &path)
+{
+    if (auto it = cache_.find(path); it != cache_.end()) {
         Retire(it->second.chunk);
         cache_.erase(it);
     }
+}
 
-    if (::access(path.c_str(), R_OK) != 0)
-        return fail("the file cannot be read (no permission)");
+Mix_Chunk *SdlAudioDevice::Decode(const std::string &path, const FileStamp &stamp,
+                                  AudioResult &result)
+{
     ++decodeCount_;
     // Some files the library would take and then free twice are turned away first.
     const std::string problem = WaveFileProblem(path);

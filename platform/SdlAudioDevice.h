@@ -15,8 +15,8 @@
 #pragma once
 
 #include "AudioDevice.h"
+#include "ToneFile.h"
 
-#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,32 +28,28 @@ namespace platform {
 class SdlAudioDevice : public AudioDevice
 {
 public:
-    // Mixer buffer, in frames. A tone starts at the next buffer the mixer fills, 11.6 ms
-    // apart at 512 frames; 256 frames did not keep up, roughly one tone in twenty did not
-    // come out intact, and a broken tone is worse for the client than a steady few
-    // milliseconds more.
-    static constexpr int kBufferFrames = 512;
-    static constexpr int kRate = 44100;
-    static constexpr int kChannels = 2;
-
     // Any: whatever output SDL finds first (a sound server included). CardOnly: the sound
     // card through ALSA, for when no sound server answers; SDL_AUDIODRIVER set by the user
     // (or by tests, to its dummy output) still stands.
     enum class Output { Any, CardOnly };
 
+    // The mixer's output: the common rate and channels. Its buffer, in frames: a tone starts
+    // at the next buffer the mixer fills, 11.6 ms apart at 512 frames; 256 frames did not
+    // keep up, roughly one tone in twenty did not come out intact, and a broken tone is worse
+    // for the client than a steady few milliseconds more.
+    static constexpr int kRate = kCommonRate;
+    static constexpr int kChannels = kCommonChannels;
+    static constexpr int kBufferFrames = 512;
+
     explicit SdlAudioDevice(Output output = Output::Any) : output_(output) {}
     ~SdlAudioDevice() override;
-    SdlAudioDevice(const SdlAudioDevice &) = delete;
-    SdlAudioDevice &operator=(const SdlAudioDevice &) = delete;
 
     int AllocateVoice() override;
+    void ReleaseVoice(int voice) override;
     AudioResult Open(int voice, const std::string &path) override;
-    void Play(int voice) override;
-    void Stop(int voice) override;
-    void Close(int voice) override;
-    AudioResult Sound(int voice, const std::string &path) override;
+    void Command(int voice, VoiceCommand command) override;
     // Opens the device if that has not been tried yet, so the answer is true from the start.
-    std::string DeviceError() const override;
+    std::string DeviceError() override;
 
     // For tests and measurements; none of these opens the device.
     // How many times a file was read to be decoded (checked, then handed to the decoder),
@@ -65,14 +61,6 @@ public:
     bool Sounding(int voice) const;
 
 private:
-    struct FileStamp
-    {
-        std::uintmax_t size = 0;
-        std::int64_t modifiedNs = 0;
-        std::uintmax_t device = 0;
-        std::uintmax_t inode = 0;
-        bool operator==(const FileStamp &) const = default;
-    };
     struct CachedChunk
     {
         FileStamp stamp;
@@ -81,23 +69,28 @@ private:
     };
 
     // True when the device is open; opens it on the first call.
-    bool Ready() const;
+    bool Ready();
     bool ValidVoice(int voice) const;
     // The decoded tone of the file, from the cache when the file is unchanged.
     Mix_Chunk *Chunk(const std::string &path, AudioResult &result);
+    // Lets go of what was kept for the path.
+    void Forget(const std::string &path);
+    // Decodes the file and keeps it, or why it was refused, under its stamp.
+    Mix_Chunk *Decode(const std::string &path, const FileStamp &stamp, AudioResult &result);
     // Moves a tone out of the cache; it is freed once nothing uses it.
     void Retire(Mix_Chunk *chunk);
     void FreeUnusedRetired();
     bool InUse(const Mix_Chunk *chunk) const;
 
     Output output_;
-    // Lazily opened; DeviceError() is const but must be able to open the device.
-    mutable bool tried_ = false;
-    mutable bool open_ = false;
-    mutable std::string deviceError_;
+    // Opened on the first call that needs it.
+    bool tried_ = false;
+    bool open_ = false;
+    std::string deviceError_;
 
     // What each voice has open (nullptr: nothing); the voice number is the mixer channel.
     std::vector<Mix_Chunk *> voices_;
+    VoiceNumbers numbers_;
     std::map<std::string, CachedChunk> cache_;
     std::vector<Mix_Chunk *> retired_;
     int decodeCount_ = 0;

@@ -55,20 +55,8 @@ void SoundOutput::Refresh()
             SwitchTo(server_.get());
         break;
     case PulseAudioDevice::Link::Lost:
-        if (!server_->EverReady() && !cardTried_) {
-            // No server at the start: this may be a machine without one, whose sound card is
-            // there to be used directly.
-            cardTried_ = true;
-            auto card = std::make_unique<SdlAudioDevice>(SdlAudioDevice::Output::CardOnly);
-            if (card->DeviceError().empty()) {
-                card_ = std::move(card);
-                for (std::size_t i = 0; i < files_.size(); ++i)
-                    card_->AllocateVoice();
-                SwitchTo(card_.get());
-                SetProblem({});
-                return;
-            }
-        }
+        if (!server_->EverReady() && !cardTried_ && TryCard())
+            return;
         if (card_ && active_ == card_.get())
             return;
         SwitchTo(server_.get());
@@ -80,6 +68,27 @@ void SoundOutput::Refresh()
                          "looking for one.");
         break;
     }
+}
+
+// No server at the start: this may be a machine without one, whose sound card is there to
+// be used directly. True when the card sounds the tones from now on.
+bool SoundOutput::TryCard()
+{
+    cardTried_ = true;
+    auto card = std::make_unique<SdlAudioDevice>(SdlAudioDevice::Output::CardOnly);
+    if (!card->DeviceError().empty())
+        return false;
+    card_ = std::move(card);
+    // The card's voices take the numbers the server's have.
+    for (std::size_t i = 0; i < numbers_.Count(); ++i)
+        card_->AllocateVoice();
+    for (std::size_t i = 0; i < numbers_.Count(); ++i) {
+        if (!numbers_.InUse(static_cast<int>(i)))
+            card_->ReleaseVoice(static_cast<int>(i));
+    }
+    SwitchTo(card_.get());
+    SetProblem({});
+    return true;
 }
 
 // The voices open their files on the device that now sounds, so the next "Play" is heard.
@@ -104,11 +113,23 @@ void SoundOutput::SetProblem(const std::string &problem)
 
 int SoundOutput::AllocateVoice()
 {
-    const int voice = server_->AllocateVoice();
+    const int voice = numbers_.Take();
+    server_->AllocateVoice();
     if (card_)
         card_->AllocateVoice();
-    files_.emplace_back();
+    files_.resize(numbers_.Count());
     return voice;
+}
+
+void SoundOutput::ReleaseVoice(int voice)
+{
+    if (!numbers_.InUse(voice))
+        return;
+    files_[static_cast<std::size_t>(voice)].clear();
+    server_->ReleaseVoice(voice);
+    if (card_)
+        card_->ReleaseVoice(voice);
+    numbers_.Give(voice);
 }
 
 AudioResult SoundOutput::Open(int voice, const std::string &path)
@@ -119,29 +140,12 @@ AudioResult SoundOutput::Open(int voice, const std::string &path)
     return Active()->Open(voice, path);
 }
 
-void SoundOutput::Play(int voice)
+void SoundOutput::Command(int voice, VoiceCommand command)
 {
-    Active()->Play(voice);
-}
-
-void SoundOutput::Stop(int voice)
-{
-    Active()->Stop(voice);
-}
-
-void SoundOutput::Close(int voice)
-{
-    if (voice >= 0 && static_cast<std::size_t>(voice) < files_.size())
+    if (command == VoiceCommand::Close && voice >= 0 &&
+        static_cast<std::size_t>(voice) < files_.size())
         files_[static_cast<std::size_t>(voice)].clear();
-    Active()->Close(voice);
-}
-
-AudioResult SoundOutput::Sound(int voice, const std::string &path)
-{
-    AudioResult result = Open(voice, path);
-    if (result.ok)
-        Play(voice);
-    return result;
+    Active()->Command(voice, command);
 }
 
 } // namespace platform

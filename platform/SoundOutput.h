@@ -28,17 +28,14 @@ class SoundOutput : public AudioDevice
 public:
     SoundOutput();
     ~SoundOutput() override;
-    SoundOutput(const SoundOutput &) = delete;
-    SoundOutput &operator=(const SoundOutput &) = delete;
 
+    // Both outputs hold the same voices under the same numbers, so that either can sound
+    // them. There is no device error: files are opened whether or not sound can be heard
+    // now; see Problem().
     int AllocateVoice() override;
+    void ReleaseVoice(int voice) override;
     AudioResult Open(int voice, const std::string &path) override;
-    void Play(int voice) override;
-    void Stop(int voice) override;
-    void Close(int voice) override;
-    AudioResult Sound(int voice, const std::string &path) override;
-    // Files are opened whether or not sound can be heard now; see Problem().
-    std::string DeviceError() const override { return {}; }
+    void Command(int voice, VoiceCommand command) override;
 
     // Why no tones can be heard now; empty while they can (or while the server is still
     // being reached at the start).
@@ -51,6 +48,7 @@ public:
 
 private:
     AudioDevice *Active() const;
+    bool TryCard();
     void SwitchTo(AudioDevice *device);
     void SetProblem(const std::string &problem);
 
@@ -58,6 +56,7 @@ private:
     std::unique_ptr<SdlAudioDevice> card_;
     bool cardTried_ = false;
     AudioDevice *active_ = nullptr;
+    VoiceNumbers numbers_;
     std::vector<std::string> files_; // what each voice has open, to give it again
     std::string problem_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

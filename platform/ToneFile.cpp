@@ -42,58 +42,67 @@ std::int16_t ToShort(float value)
     return static_cast<std::int16_t>(std::lrint(scaled));
 }
 
+std::string TooLong()
+{
+    return "the tone is longer than " + std::to_string(kLongestToneSeconds / 60) + " minutes";
+}
+
+// What the header claims that no tone can be; empty when it could be one.
+std::string HeaderProblem(const SF_INFO &info)
+{
+    if (info.channels < 1 || info.channels > kMostChannels)
+        return "the file claims " + std::to_string(info.channels) + " channels";
+    if (info.samplerate < 1 || info.samplerate > kHighestRate)
+        return "the file claims a rate of " + std::to_string(info.samplerate) + " Hz";
+    if (info.frames > static_cast<sf_count_t>(kLongestToneSeconds) * info.samplerate)
+        return TooLong();
+    return {};
+}
+
+// Appends the next block of the file to the samples; returns the frames read (0 at the end).
+// Integer files are read as 16-bit samples directly, so a 16-bit file comes out sample for
+// sample. Floating-point files are read as floats and scaled here: the library would hand
+// their samples over unscaled, a tone at 0.3 becoming silence.
+sf_count_t ReadBlock(SNDFILE *file, bool floating, std::size_t channels,
+                     std::vector<std::int16_t> &samples, std::vector<float> &floats)
+{
+    constexpr sf_count_t kBlockFrames = 8192;
+    const std::size_t at = samples.size();
+    samples.resize(at + static_cast<std::size_t>(kBlockFrames) * channels);
+    sf_count_t got = 0;
+    if (floating) {
+        floats.resize(static_cast<std::size_t>(kBlockFrames) * channels);
+        got = sf_readf_float(file, floats.data(), kBlockFrames);
+        for (std::size_t i = 0;
+             i < static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) * channels; ++i)
+            samples[at + i] = ToShort(floats[i]);
+    } else {
+        got = sf_readf_short(file, samples.data() + at, kBlockFrames);
+    }
+    samples.resize(at + static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) * channels);
+    return std::max<sf_count_t>(got, 0);
+}
+
 std::shared_ptr<const DecodedTone> ReadAll(SNDFILE *file, const SF_INFO &info, std::string &problem)
 {
-    if (info.channels < 1 || info.channels > kMostChannels) {
-        problem = "the file claims " + std::to_string(info.channels) + " channels";
+    problem = HeaderProblem(info);
+    if (!problem.empty())
         return nullptr;
-    }
-    if (info.samplerate < 1 || info.samplerate > kHighestRate) {
-        problem = "the file claims a rate of " + std::to_string(info.samplerate) + " Hz";
-        return nullptr;
-    }
-    const auto longest = static_cast<sf_count_t>(kLongestToneSeconds) * info.samplerate;
-    if (info.frames > longest) {
-        problem =
-            "the tone is longer than " + std::to_string(kLongestToneSeconds / 60) + " minutes";
-        return nullptr;
-    }
-    // Integer files are read as 16-bit samples directly, so a 16-bit file comes out sample
-    // for sample. Floating-point files are read as floats and scaled here: the library would
-    // hand their samples over unscaled, a tone at 0.3 becoming silence.
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     const bool floating = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
     std::vector<float> floats;
-
     auto tone = std::make_shared<DecodedTone>();
     tone->rate = info.samplerate;
     tone->channels = info.channels;
     // The header's length is not trusted for the allocation: a damaged one claims gigabytes.
     // Blocks are read until the data ends, and at most the longest tone is kept.
-    constexpr sf_count_t kBlockFrames = 8192;
+    const auto longest = static_cast<sf_count_t>(kLongestToneSeconds) * info.samplerate;
     const auto channels = static_cast<std::size_t>(info.channels);
     sf_count_t total = 0;
-    for (;;) {
-        const std::size_t at = tone->samples.size();
-        tone->samples.resize(at + static_cast<std::size_t>(kBlockFrames) * channels);
-        sf_count_t got = 0;
-        if (floating) {
-            floats.resize(static_cast<std::size_t>(kBlockFrames) * channels);
-            got = sf_readf_float(file, floats.data(), kBlockFrames);
-            for (std::size_t i = 0;
-                 i < static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) * channels; ++i)
-                tone->samples[at + i] = ToShort(floats[i]);
-        } else {
-            got = sf_readf_short(file, tone->samples.data() + at, kBlockFrames);
-        }
-        tone->samples.resize(at +
-                             static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) * channels);
-        if (got <= 0)
-            break;
+    while (const sf_count_t got = ReadBlock(file, floating, channels, tone->samples, floats)) {
         total += got;
         if (total > longest) {
-            problem =
-                "the tone is longer than " + std::to_string(kLongestToneSeconds / 60) + " minutes";
+            problem = TooLong();
             return nullptr;
         }
     }

@@ -13,7 +13,13 @@ const char *Bool(bool on)
 }
 } // namespace
 
-WaveAudio::WaveAudio(Form &, const std::string &name) : name_(name) {}
+WaveAudio::WaveAudio(Form &, const std::string &name) : Named(name) {}
+
+WaveAudio::~WaveAudio()
+{
+    if (voice_ >= 0 && !deviceLifetime_.expired())
+        device_->ReleaseVoice(voice_);
+}
 
 void WaveAudio::SetTraceHook(std::function<void(const std::string &)> hook)
 {
@@ -23,7 +29,7 @@ void WaveAudio::SetTraceHook(std::function<void(const std::string &)> hook)
 void WaveAudio::Trace(const std::string &property, const std::string &value) const
 {
     if (g_traceHook)
-        g_traceHook(name_ + "." + property + "=" + value);
+        g_traceHook(Name() + "." + property + "=" + value);
 }
 
 void WaveAudio::Report(const std::string &text) const
@@ -72,8 +78,11 @@ void WaveAudio::SetCommand(const std::string &command)
     if (!opens && command != "Play" && command != "stop" && command != "close")
         return;
     AudioDevice &device = CurrentAudioDevice();
-    if (voice_ < 0)
+    if (voice_ < 0) {
         voice_ = device.AllocateVoice();
+        device_ = &device;
+        deviceLifetime_ = device.Lifetime();
+    }
     if (opens) {
         const std::string deviceProblem = device.DeviceError();
         if (!deviceProblem.empty()) {
@@ -84,12 +93,10 @@ void WaveAudio::SetCommand(const std::string &command)
             command == "Open" ? device.Open(voice_, fileName_) : device.Sound(voice_, fileName_);
         if (!result.ok)
             Report("The tone file \"" + fileName_ + "\" cannot be played: " + result.error + ".");
-    } else if (command == "Play") {
-        device.Play(voice_);
-    } else if (command == "stop") {
-        device.Stop(voice_);
     } else {
-        device.Close(voice_);
+        device.Command(voice_, command == "Play"   ? VoiceCommand::Play
+                               : command == "stop" ? VoiceCommand::Stop
+                                                   : VoiceCommand::Close);
     }
 }
 

@@ -4,21 +4,23 @@
 // windows; a failure is passed to the problem handler, which the window decides about.
 #pragma once
 
+#include "Named.h"
+
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace platform {
 
+class AudioDevice;
 class Form;
 
-class WaveAudio
+class WaveAudio : public Named
 {
 public:
     WaveAudio(Form &form, const std::string &name);
-    WaveAudio(const WaveAudio &) = delete;
-    WaveAudio &operator=(const WaveAudio &) = delete;
-
-    const std::string &Name() const { return name_; }
+    // Gives the control's voice back to the device it came from.
+    ~WaveAudio();
 
     // Property assignments, in the order the caller makes them.
     void SetVisible(bool visible);
@@ -45,10 +47,11 @@ public:
 private:
     void Trace(const std::string &property, const std::string &value) const;
     void Report(const std::string &text) const;
-    std::string name_;
     std::string fileName_;
     std::string deviceType_;
     int voice_ = -1;
+    AudioDevice *device_ = nullptr; // where the voice came from, while it lasts
+    std::weak_ptr<const void> deviceLifetime_;
     std::function<void(const std::string &)> problem_;
 };
 

@@ -113,21 +113,64 @@ struct Format
     }
 };
 
-std::string Check(Source &source)
+// Where the chunks of a wave file start: after its RIFF header, or after the form type alone,
+// "WAVE", which the library reads as a wave file with its RIFF header left out. 0 when the
+// source does not start as a wave file does.
+std::uint64_t FirstChunk(Source &source)
 {
-    // The library reads a file that starts with the form type alone, "WAVE", as a wave file
-    // with its RIFF header left out.
     unsigned char head[12];
     const std::size_t headBytes = source.Read(0, head, sizeof head);
-    std::uint64_t offset = 0;
     if (headBytes == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
         std::memcmp(head + 8, "WAVE", 4) == 0)
-        offset = sizeof head;
-    else if (headBytes >= 4 && std::memcmp(head, "WAVE", 4) == 0)
-        offset = 4;
-    else
-        return "not a wave file the program can play: it does not start as a wave file does";
+        return sizeof head;
+    if (headBytes >= 4 && std::memcmp(head, "WAVE", 4) == 0)
+        return 4;
+    return 0;
+}
 
+// Reads a format chunk's payload; one too short to say anything leaves the format as it was.
+void ReadFormat(Source &source, std::uint64_t payload, std::uint32_t declared, Format &format)
+{
+    unsigned char fmt[26] = {};
+    const std::size_t got = source.Read(payload, fmt, std::min<std::size_t>(sizeof fmt, declared));
+    if (got < 16)
+        return;
+    format.tag = Le16(fmt);
+    format.channels = Le16(fmt + 2);
+    format.rate = Le32(fmt + 4);
+    format.blockAlign = Le16(fmt + 12);
+    format.bits = Le16(fmt + 14);
+    // The extensible format names the real one at the start of its sub-format.
+    if (format.tag == kFormatExtensible && got >= 26)
+        format.tag = Le16(fmt + 24);
+}
+
+// What is wrong with the sound of the first data chunk after the format, of which the file
+// really holds `held` bytes; empty when nothing is.
+std::string DataProblem(const Format &format, std::uint64_t held)
+{
+    if (held == 0)
+        return "the file holds no sound: its data chunk is empty";
+    if (held < format.SmallestBytes())
+        return "the file holds no sound: its data chunk is shorter than one sample";
+    // A compressed format that gives no bits per sample is not one the library decodes; it
+    // says so itself.
+    if (!format.Uncompressed() && (format.bits == 0 || format.channels == 0))
+        return {};
+    // Converted to the output's rate and channels, a few frames can come to none.
+    const std::uint64_t frames = format.MostFrames(held);
+    if (frames * 1000 < format.rate)
+        return "the file holds less than a millisecond of sound, too short for a tone";
+    if (frames < kFewestFrames)
+        return "the file holds fewer than 16 samples of sound, too few for a tone";
+    return {};
+}
+
+std::string Check(Source &source)
+{
+    std::uint64_t offset = FirstChunk(source);
+    if (offset == 0)
+        return "not a wave file the program can play: it does not start as a wave file does";
     Format format;
     const std::uint64_t size = source.Size();
     unsigned char chunk[8];
@@ -136,38 +179,11 @@ std::string Check(Source &source)
         const std::uint64_t payload = offset + sizeof chunk;
         const std::uint32_t declared = Le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
-            unsigned char fmt[26] = {};
-            const std::size_t got =
-                source.Read(payload, fmt, std::min<std::size_t>(sizeof fmt, declared));
-            if (got >= 16) {
-                format.tag = Le16(fmt);
-                format.channels = Le16(fmt + 2);
-                format.rate = Le32(fmt + 4);
-                format.blockAlign = Le16(fmt + 12);
-                format.bits = Le16(fmt + 14);
-                // The extensible format names the real one at the start of its sub-format.
-                if (format.tag == kFormatExtensible && got >= 26)
-                    format.tag = Le16(fmt + 24);
-            }
+            ReadFormat(source, payload, declared, format);
         } else if (format.tag != 0 && std::memcmp(chunk, "data", 4) == 0) {
             // The library plays the first data chunk after the format, and only what the
             // file really holds.
-            const std::uint64_t held = std::min<std::uint64_t>(declared, size - payload);
-            if (held == 0)
-                return "the file holds no sound: its data chunk is empty";
-            if (held < format.SmallestBytes())
-                return "the file holds no sound: its data chunk is shorter than one sample";
-            // A compressed format that gives no bits per sample is not one the library
-            // decodes; it says so itself.
-            if (!format.Uncompressed() && (format.bits == 0 || format.channels == 0))
-                return {};
-            // Converted to the output's rate and channels, a few frames can come to none.
-            const std::uint64_t frames = format.MostFrames(held);
-            if (frames * 1000 < format.rate)
-                return "the file holds less than a millisecond of sound, too short for a tone";
-            if (frames < kFewestFrames)
-                return "the file holds fewer than 16 samples of sound, too few for a tone";
-            return {};
+            return DataProblem(format, std::min<std::uint64_t>(declared, size - payload));
         }
         offset = payload + declared + (declared & 1u);
     }

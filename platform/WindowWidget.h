@@ -18,7 +18,6 @@ public:
 protected:
     bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void moveEvent(QMoveEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

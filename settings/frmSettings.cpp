@@ -6,8 +6,6 @@
 #include "platform/Platform.h"
 #include "stimulation/frmEMDR2.h"
 
-#include <cmath>
-
 platform::FormRef<FrmSettings> frmSettings;
 
 std::int16_t SpeedOfSlider(int position)
@@ -155,10 +153,7 @@ void FrmSettings::Command1_Click()
     CD1.ShowOpen();
     if (CD1.FileName().empty())
         return;
-    const double tpp = platform::TwipsPerPixel();
-    const platform::PictureResult result =
-        platform::LoadPicture(CD1.FileName(), static_cast<int>(std::lround(ScreenWidth() / tpp)),
-                              static_cast<int>(std::lround(ScreenHeight() / tpp)));
+    const platform::PictureResult result = platform::LoadPicture(CD1.FileName(), *this);
     if (!result.ok) {
         platform::ShowMessage("Picture not used", "The picture \"" + CD1.FileName() +
                                                       "\" cannot be shown: " + result.error +

@@ -161,10 +161,7 @@ void FrmEMDR2::LoadChosenPicture()
     if (!Var::PictureFile)
         return;
     const std::string &path = *Var::PictureFile;
-    const double tpp = platform::TwipsPerPixel();
-    const auto maxWidth = static_cast<int>(std::lround(ScreenWidth() / tpp));
-    const auto maxHeight = static_cast<int>(std::lround(ScreenHeight() / tpp));
-    const platform::PictureResult result = platform::LoadPicture(path, maxWidth, maxHeight);
+    const platform::PictureResult result = platform::LoadPicture(path, *this);
     if (result.ok) {
         Picture1.SetPicture(result.picture);
         return;

@@ -50,25 +50,28 @@ public:
         open_.at(static_cast<std::size_t>(voice)) = path;
         return {};
     }
-    void Play(int voice) override
+    void ReleaseVoice(int) override {}
+    void Command(int voice, platform::VoiceCommand command) override
     {
-        const std::string &path = open_.at(static_cast<std::size_t>(voice));
-        if (path == left)
+        if (command == platform::VoiceCommand::Stop)
+            return;
+        std::string &path = open_.at(static_cast<std::size_t>(voice));
+        if (command == platform::VoiceCommand::Close)
+            path.clear();
+        else if (path == left)
             ++leftPlays;
         else if (path == right)
             ++rightPlays;
         else
             ++otherPlays;
     }
-    void Stop(int) override {}
-    void Close(int voice) override { open_.at(static_cast<std::size_t>(voice)).clear(); }
     platform::AudioResult Sound(int voice, const std::string &path) override
     {
         Open(voice, path);
         Play(voice);
         return {};
     }
-    std::string DeviceError() const override { return {}; }
+    std::string DeviceError() override { return {}; }
 
     std::string left;
     std::string right;

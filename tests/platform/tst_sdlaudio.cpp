@@ -539,12 +539,11 @@ private Q_SLOTS:
         struct StandIn : platform::AudioDevice
         {
             int AllocateVoice() override { return 7; }
+            void ReleaseVoice(int) override {}
             platform::AudioResult Open(int, const std::string &) override { return {}; }
-            void Play(int) override {}
-            void Stop(int) override {}
-            void Close(int) override {}
+            void Command(int, platform::VoiceCommand) override {}
             platform::AudioResult Sound(int, const std::string &) override { return {}; }
-            std::string DeviceError() const override { return "stand-in"; }
+            std::string DeviceError() override { return "stand-in"; }
         };
         platform::AudioDevice &real = platform::CurrentAudioDevice();
         QVERIFY(dynamic_cast<platform::SoundOutput *>(&real) != nullptr);

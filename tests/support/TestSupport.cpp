@@ -28,19 +28,12 @@ platform::AudioResult RecordingAudioDevice::Open(int voice, const std::string &p
     return {};
 }
 
-void RecordingAudioDevice::Play(int voice)
+void RecordingAudioDevice::Command(int voice, platform::VoiceCommand command)
 {
-    calls.push_back("Play " + std::to_string(voice));
-}
-
-void RecordingAudioDevice::Stop(int voice)
-{
-    calls.push_back("Stop " + std::to_string(voice));
-}
-
-void RecordingAudioDevice::Close(int voice)
-{
-    calls.push_back("Close " + std::to_string(voice));
+    const char *name = command == platform::VoiceCommand::Play   ? "Play "
+                       : command == platform::VoiceCommand::Stop ? "Stop "
+                                                                 : "Close ";
+    calls.push_back(name + std::to_string(voice));
 }
 
 platform::AudioResult RecordingAudioDevice::Sound(int voice, const std::string &path)

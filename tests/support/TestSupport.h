@@ -47,14 +47,16 @@ class RecordingAudioDevice : public platform::AudioDevice
 {
 public:
     int AllocateVoice() override { return voices_++; }
+    void ReleaseVoice(int voice) override { released.push_back(voice); }
     platform::AudioResult Open(int voice, const std::string &path) override;
-    void Play(int voice) override;
-    void Stop(int voice) override;
-    void Close(int voice) override;
+    void Command(int voice, platform::VoiceCommand command) override;
     platform::AudioResult Sound(int voice, const std::string &path) override;
-    std::string DeviceError() const override { return deviceError; }
+    std::string DeviceError() override { return deviceError; }
+    int AllocatedVoices() const { return voices_; }
 
     std::vector<std::string> calls;
+    // Voices given back, in order (not among the calls).
+    std::vector<int> released;
     // Paths whose open fails, with this reason.
     std::vector<std::string> failing;
     std::string deviceError;
