@@ -31,13 +31,14 @@
 //                              preview mode, the Change Tone click and how long it took
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
-#include "app/shared/Notices.h"
 #include "app/Title.h"
+#include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -162,11 +163,11 @@ int main(int argc, char *argv[])
         floorTimer.start(value);
         from = Clock::now() + settle;
     } else if (preview) {
-        platform::SetMessageHook([&](const std::string &, const std::string &text) {
+        platform::seams::SetMessageHook([&](const std::string &, const std::string &text) {
             std::fprintf(stderr, "bench_motion: the program said: %s\n", text.c_str());
             ++problems;
         });
-        platform::WaveAudio::SetTraceHook([&](const std::string &line) {
+        platform::seams::SetAudioTraceHook([&](const std::string &line) {
             if (line == "MMC3.Command=Sound")
                 events.push_back({'y', Ns(Clock::now()), 3});
         });
@@ -174,7 +175,7 @@ int main(int argc, char *argv[])
         QTimer::singleShot(300, &application, [&] {
             Title->Command1.Click();
             QTimer::singleShot(300, &application, [&] {
-                platform::CommonDialog::SetNextFileName(previewFile);
+                platform::seams::AnswerFileDialog(previewFile);
                 from = Clock::now();
                 frmSettings->Command2_Click();
                 events.push_back({'h', Ns(from), static_cast<int>((Clock::now() - from).count())});
@@ -186,11 +187,11 @@ int main(int argc, char *argv[])
         const bool byKey = speed >= 5 && speed <= 85 && (speed + 5) % 10 == 0;
         if (!bySlider && !byKey)
             return Usage();
-        platform::SetMessageHook([&](const std::string &, const std::string &text) {
+        platform::seams::SetMessageHook([&](const std::string &, const std::string &text) {
             std::fprintf(stderr, "bench_motion: the program said: %s\n", text.c_str());
             ++problems;
         });
-        platform::Timer::SetTickObserver([&](const std::string &name, Clock::time_point began) {
+        platform::seams::SetTickObserver([&](const std::string &name, Clock::time_point began) {
             if (name == "Timer1") {
                 FrmEMDR2 *window = frmEMDR2.Peek();
                 events.push_back({'m', Ns(began), window ? window->Timer1.Interval() : 0});
@@ -198,7 +199,7 @@ int main(int argc, char *argv[])
                 events.push_back({'p', Ns(began), Var::ToneRequest});
             }
         });
-        platform::WaveAudio::SetTraceHook([&](const std::string &line) {
+        platform::seams::SetAudioTraceHook([&](const std::string &line) {
             if (line == "MMC.Command=Play")
                 events.push_back({'y', Ns(Clock::now()), 1});
             else if (line == "MMC2.Command=Play")
@@ -232,8 +233,8 @@ int main(int argc, char *argv[])
             finish.start(50);
             return;
         }
-        platform::Timer::SetTickObserver(nullptr);
-        platform::WaveAudio::SetTraceHook(nullptr);
+        platform::seams::SetTickObserver(nullptr);
+        platform::seams::SetAudioTraceHook(nullptr);
         application.watched = nullptr;
         floorTimer.stop();
         problems += static_cast<int>(notices::Told().size()); // already on standard error

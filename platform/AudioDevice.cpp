@@ -1,5 +1,7 @@
 #include "AudioDevice.h"
 
+#include "SeamState.h"
+
 #include "SoundOutput.h"
 
 namespace platform {
@@ -18,12 +20,6 @@ std::function<void(const std::string &)> &StatusHandler()
 {
     static std::function<void(const std::string &)> handler;
     return handler;
-}
-
-std::unique_ptr<AudioDevice> &ReplacementDevice()
-{
-    static std::unique_ptr<AudioDevice> device;
-    return device;
 }
 
 } // namespace
@@ -62,14 +58,9 @@ bool VoiceNumbers::InUse(int voice) const
 
 AudioDevice &CurrentAudioDevice()
 {
-    if (const std::unique_ptr<AudioDevice> &replacement = ReplacementDevice())
-        return *replacement;
+    if (AudioDevice *standIn = seams::detail::ReplacementAudioDevice())
+        return *standIn;
     return RealDevice();
-}
-
-void SetAudioDevice(std::unique_ptr<AudioDevice> device)
-{
-    ReplacementDevice() = std::move(device);
 }
 
 void PrepareSound()

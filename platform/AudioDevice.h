@@ -80,11 +80,9 @@ private:
     std::vector<bool> used_;
 };
 
-// The device of the program: the real one, opened on first use, unless tests put their own.
+// The device of the program: the real one, opened on first use, unless tests put their own
+// in its place (Seams.h).
 AudioDevice &CurrentAudioDevice();
-// Replaces the device (tests put a recording stand-in here). Passing nothing goes back to
-// the real device on the next use.
-void SetAudioDevice(std::unique_ptr<AudioDevice> device);
 // Makes the real device now, unless tests put their own: it starts looking for the sound
 // server at once, so that sound is ready before the first tone is asked for.
 void PrepareSound();

@@ -1,23 +1,12 @@
 #include "CommonDialog.h"
 
+#include "SeamState.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QStringList>
 
-#include <deque>
-
 namespace platform {
-
-namespace {
-std::deque<std::string> g_answers;
-int g_shown = 0;
-
-CommonDialog &LastShownState()
-{
-    static CommonDialog last("");
-    return last;
-}
-} // namespace
 
 std::string CommonDialog::ToolkitFilter(const std::string &filter)
 {
@@ -32,21 +21,6 @@ std::string CommonDialog::ToolkitFilter(const std::string &filter)
         entries << parts[i] + " (" + masks.join(' ') + ")";
     }
     return entries.join(";;").toStdString();
-}
-
-void CommonDialog::SetNextFileName(const std::string &path)
-{
-    g_answers.push_back(path);
-}
-
-int CommonDialog::ShownCount()
-{
-    return g_shown;
-}
-
-const CommonDialog &CommonDialog::LastShown()
-{
-    return LastShownState();
 }
 
 void CommonDialog::Configure(QFileDialog &dialog) const
@@ -65,13 +39,9 @@ void CommonDialog::Configure(QFileDialog &dialog) const
 
 void CommonDialog::ShowOpen()
 {
-    ++g_shown;
-    LastShownState() = *this;
-    if (!g_answers.empty()) {
-        const std::string answer = g_answers.front();
-        g_answers.pop_front();
-        if (!answer.empty())
-            fileName_ = answer;
+    if (const std::optional<std::string> answer = seams::detail::TakeFileDialogAnswer(*this)) {
+        if (!answer->empty())
+            fileName_ = *answer;
         return;
     }
     QFileDialog dialog(QApplication::activeWindow());

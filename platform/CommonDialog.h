@@ -35,13 +35,6 @@ public:
     // entries separated by ";;".
     static std::string ToolkitFilter(const std::string &filter);
 
-    // Tests: the next ShowOpen takes this answer (an empty text cancels) without showing
-    // anything, and counts itself.
-    static void SetNextFileName(const std::string &path);
-    static int ShownCount();
-    // Tests: the dialog as it stood when ShowOpen was last called, before the answer.
-    static const CommonDialog &LastShown();
-
 private:
     std::string name_;
     std::string filter_;

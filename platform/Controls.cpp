@@ -2,6 +2,7 @@
 
 #include "Form.h"
 #include "Handler.h"
+#include "SeamState.h"
 #include "Twips.h"
 
 #include <QAbstractEventDispatcher>
@@ -403,7 +404,6 @@ int Slider::Max() const
 // ---------------------------------------------------------------------------------------
 
 namespace {
-Timer::TickObserver g_tickObserver;
 std::vector<Timer *> g_sleeping;
 QPointer<QAbstractEventDispatcher> g_watchedLoop;
 
@@ -420,11 +420,6 @@ void WatchEventLoop()
     QObject::connect(loop, &QAbstractEventDispatcher::awake, loop, [] { Timer::WakeIdleTimers(); });
 }
 } // namespace
-
-void Timer::SetTickObserver(TickObserver observer)
-{
-    g_tickObserver = std::move(observer);
-}
 
 Timer::Timer(Form &form, const std::string &name)
     : Named(name), form_(form), timer_(new QTimer(form.Surface())),
@@ -479,8 +474,8 @@ void Timer::Tick()
     if (inHandler_ || !tick_)
         return;
     inHandler_ = true;
-    if (g_tickObserver)
-        g_tickObserver(Name(), std::chrono::steady_clock::now());
+    if (const auto &observer = seams::detail::TickObserverHook())
+        observer(Name(), std::chrono::steady_clock::now());
     const auto alive = alive_;
     // A failing tick is reported and the next tick comes as usual.
     detail::RunHandler(form_, "a tick", Name(), tick_);

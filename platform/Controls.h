@@ -235,13 +235,6 @@ public:
     // Stops the ticks for good: the window is being unloaded.
     void Halt();
 
-    // Measurements watch the ticks as they are delivered: the observer is called with the
-    // timer's name and the moment the tick began, before its handler runs. None is set
-    // unless a measurement sets one.
-    using TickObserver =
-        std::function<void(const std::string &name, std::chrono::steady_clock::time_point began)>;
-    static void SetTickObserver(TickObserver observer);
-
     // A timer whose ticks mostly find nothing to do can sleep instead of waking the program
     // at each of them: after a delivered tick, while `idle` says a tick would change nothing,
     // the toolkit's timer is stopped. Whenever `idle` turns false the timer wakes and its

@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include "SeamState.h"
+
 #include "Controls.h"
 #include "Twips.h"
 
@@ -16,9 +18,6 @@
 namespace platform {
 
 namespace {
-std::function<void()> g_endHook;
-std::function<void(const std::string &, const std::string &)> g_messageHook;
-std::string g_programFolder;
 
 QScreen *PrimaryScreen()
 {
@@ -60,17 +59,12 @@ float ScreenHeightTwips()
 
 std::string ProgramFolder()
 {
-    if (!g_programFolder.empty())
-        return g_programFolder;
+    if (const std::string &standIn = seams::detail::ProgramFolder(); !standIn.empty())
+        return standIn;
     QString folder = QCoreApplication::applicationDirPath();
     if (folder.isEmpty())
         folder = QDir::currentPath();
     return QDir::toNativeSeparators(folder).toStdString();
-}
-
-void SetProgramFolder(const std::string &folder)
-{
-    g_programFolder = folder;
 }
 
 std::string NativeSuffix(const std::string &suffix)
@@ -100,24 +94,19 @@ void DoEvents()
 
 void EndProgramAtOnce()
 {
-    if (g_endHook) {
-        g_endHook();
+    if (const auto &hook = seams::detail::EndProgramHook()) {
+        hook();
         return;
     }
     std::fflush(nullptr);
     std::_Exit(0);
 }
 
-void SetEndProgramHook(std::function<void()> hook)
-{
-    g_endHook = std::move(hook);
-}
-
 void ShowMessage(const std::string &title, const std::string &text)
 {
     LogProblem(text);
-    if (g_messageHook) {
-        g_messageHook(title, text);
+    if (const auto &hook = seams::detail::MessageBoxHook()) {
+        hook(title, text);
         return;
     }
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
@@ -128,11 +117,6 @@ void ShowMessage(const std::string &title, const std::string &text)
     box->setModal(false);
     box->show();
     box->raise();
-}
-
-void SetMessageHook(std::function<void(const std::string &, const std::string &)> hook)
-{
-    g_messageHook = std::move(hook);
 }
 
 void PostToProgram(std::function<void()> function)

@@ -18,11 +18,9 @@ double TwipsPerPixel();
 float ScreenWidthTwips();
 float ScreenHeightTwips();
 
-// The folder of the running program, in the system's own form, without a trailing separator.
+// The folder of the running program, in the system's own form, without a trailing separator
+// (tests may put another in its place: Seams.h).
 std::string ProgramFolder();
-// Tests put a folder of their own in its place, so that the paths they expect do not depend on
-// where the build happens to stand; an empty folder goes back to the program's own.
-void SetProgramFolder(const std::string &folder);
 // A fixed suffix such as "\Pictures\Face.ico" in the system's own form: as it stands on
 // Windows, with every backslash turned into "/" elsewhere, where a backslash is an ordinary
 // file-name character and the default files would never be found.
@@ -33,15 +31,14 @@ std::string InProgramFolder(const std::string &suffix);
 // Lets the toolkit handle every pending event once (repaints, input, other timers).
 void DoEvents();
 
-// Ends the program at once: no window's unload handling runs. Tests put a hook in place
-// so that they can see the request instead of losing the process; the call then returns.
+// Ends the program at once: no window's unload handling runs. Where tests hold the end
+// (Seams.h), they see the request instead of losing the process, and the call returns.
 void EndProgramAtOnce();
-void SetEndProgramHook(std::function<void()> hook);
 
 // A message for the practitioner that does not stop the program: it shows in a window of
-// its own and the call returns at once. Tests put a hook in place to collect the messages.
+// its own and the call returns at once. Where tests hold message boxes (Seams.h), they
+// receive it instead.
 void ShowMessage(const std::string &title, const std::string &text);
-void SetMessageHook(std::function<void(const std::string &, const std::string &)> hook);
 
 // Runs the function on the program's thread, after the events already waiting there. Other
 // threads (the sound library's) pass their news on this way.

@@ -1,11 +1,11 @@
 #include "WaveAudio.h"
 
 #include "AudioDevice.h"
+#include "SeamState.h"
 
 namespace platform {
 
 namespace {
-std::function<void(const std::string &)> g_traceHook;
 
 const char *Bool(bool on)
 {
@@ -21,15 +21,10 @@ WaveAudio::~WaveAudio()
         device_->ReleaseVoice(voice_);
 }
 
-void WaveAudio::SetTraceHook(std::function<void(const std::string &)> hook)
-{
-    g_traceHook = std::move(hook);
-}
-
 void WaveAudio::Trace(const std::string &property, const std::string &value) const
 {
-    if (g_traceHook)
-        g_traceHook(Name() + "." + property + "=" + value);
+    if (const auto &hook = seams::detail::AudioTraceHook())
+        hook(Name() + "." + property + "=" + value);
 }
 
 void WaveAudio::Report(const std::string &text) const

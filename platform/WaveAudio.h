@@ -41,9 +41,6 @@ public:
         problem_ = std::move(handler);
     }
 
-    // Tests watch every assignment of every control: "MMC.Command=Open" and the like.
-    static void SetTraceHook(std::function<void(const std::string &)> hook);
-
 private:
     void Trace(const std::string &property, const std::string &value) const;
     void Report(const std::string &text) const;

@@ -12,6 +12,7 @@
 #include "app/shared/Var.h"
 #include "platform/Controls.h"
 #include "platform/Form.h"
+#include "platform/Seams.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 
@@ -69,7 +70,7 @@ int main(int argc, char *argv[])
     } else if (path == "close-during-turn") {
         // The tone tick that serves a start-end turn's request runs inside that turn's round
         // of events, which then handles the close posted here.
-        platform::Timer::SetTickObserver([](const std::string &name, auto) {
+        platform::seams::SetTickObserver([](const std::string &name, auto) {
             static bool posted = false;
             if (posted || name != "Timer2" || Var::ToneRequest != 1 || Var::PassCount < 1)
                 return;
@@ -99,7 +100,7 @@ int main(int argc, char *argv[])
                 platform::Forms().empty() ? "no window loaded" : "windows still loaded",
                 frmSettings.Peek() ? "created" : "never created");
     std::fflush(stdout);
-    platform::Timer::SetTickObserver(nullptr);
+    platform::seams::SetTickObserver(nullptr);
     platform::DestroyUnloadedForms();
     return status;
 }

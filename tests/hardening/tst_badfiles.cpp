@@ -8,6 +8,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/SdlAudioDevice.h"
+#include "platform/Seams.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
@@ -175,13 +176,12 @@ private Q_SLOTS:
         FreshProgram();
         auto device = std::make_unique<platform::SdlAudioDevice>();
         device_ = device.get();
-        platform::SetAudioDevice(std::move(device));
+        platform::seams::SetAudioDevice(std::move(device));
         QVERIFY2(device_->DeviceError().empty(), device_->DeviceError().c_str());
     }
     void cleanup()
     {
         FreshProgram();
-        platform::SetAudioDevice(nullptr);
         device_ = nullptr;
     }
 
@@ -236,7 +236,7 @@ private Q_SLOTS:
 
         FrmSettings &settings = frmSettings.Get();
         const std::string before = Var::PictureFile.value();
-        CommonDialog::SetNextFileName(path);
+        platform::seams::AnswerFileDialog(path);
         settings.Command1_Click();
         if (width > 0) {
             QCOMPARE(Q(*Var::PictureFile), Q(path));
@@ -282,7 +282,7 @@ private Q_SLOTS:
         const QString path = dir.filePath("soon gone.bmp");
         QVERIFY(QFile::copy(Q(Corpus("pictures/wide-48x24.bmp")), path));
         FrmSettings &settings = frmSettings.Get();
-        CommonDialog::SetNextFileName(path.toStdString());
+        platform::seams::AnswerFileDialog(path.toStdString());
         settings.Command1_Click();
         QCOMPARE(Q(*Var::PictureFile), path);
         QVERIFY(QFile::remove(path));
@@ -367,7 +367,7 @@ private Q_SLOTS:
         const std::string path = Corpus(file);
 
         FrmSettings &settings = frmSettings.Get();
-        CommonDialog::SetNextFileName(path);
+        platform::seams::AnswerFileDialog(path);
         settings.Command2_Click();
         // The choice stands whether or not the file can be played.
         QCOMPARE(Q(Var::ToneFile), Q(path));
@@ -419,7 +419,7 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(Q(Corpus("tones/good_l.wav")), leftFile));
         QVERIFY(QFile::copy(Q(Corpus("tones/good_r.wav")), rightFile));
         FrmSettings &settings = frmSettings.Get();
-        CommonDialog::SetNextFileName(rightFile.toStdString());
+        platform::seams::AnswerFileDialog(rightFile.toStdString());
         settings.Command2_Click();
         QVERIFY(notices::Told().empty());
         QVERIFY(QFile::remove(leftFile));

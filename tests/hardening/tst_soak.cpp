@@ -4,6 +4,7 @@
 #include "app/shared/Var.h"
 #include "platform/AudioDevice.h"
 #include "platform/Picture.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -87,7 +88,7 @@ CountingAudioDevice &InstallCountingAudio()
 {
     auto device = std::make_unique<CountingAudioDevice>();
     CountingAudioDevice &ref = *device;
-    platform::SetAudioDevice(std::move(device));
+    platform::seams::SetAudioDevice(std::move(device));
     return ref;
 }
 
@@ -179,13 +180,9 @@ private Q_SLOTS:
         FreshProgram();
         // The trace of every control assignment would grow by a few lines a tone for the
         // whole session; these tests count plays on their own device instead.
-        platform::WaveAudio::SetTraceHook(nullptr);
+        platform::seams::SetAudioTraceHook(nullptr);
     }
-    void cleanup()
-    {
-        FreshProgram();
-        platform::SetAudioDevice(nullptr);
-    }
+    void cleanup() { FreshProgram(); }
 
     void millionTicks()
     {

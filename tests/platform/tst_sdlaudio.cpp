@@ -4,6 +4,7 @@
 // without a sound server runs this program again with the PulseAudio output pointed at
 // nothing.
 #include "platform/SdlAudioDevice.h"
+#include "platform/Seams.h"
 #include "platform/SoundOutput.h"
 #include "support/TestSupport.h"
 
@@ -552,11 +553,11 @@ private Q_SLOTS:
 
         auto standIn = std::make_unique<StandIn>();
         platform::AudioDevice *standInAddress = standIn.get();
-        platform::SetAudioDevice(std::move(standIn));
+        platform::seams::SetAudioDevice(std::move(standIn));
         QCOMPARE(&platform::CurrentAudioDevice(), standInAddress);
         QCOMPARE(platform::CurrentAudioDevice().DeviceError(), std::string("stand-in"));
 
-        platform::SetAudioDevice(nullptr);
+        platform::seams::SetAudioDevice(nullptr);
         QCOMPARE(&platform::CurrentAudioDevice(), &real);
         QCOMPARE(platform::CurrentAudioDevice().AllocateVoice(), realVoice + 1);
     }

@@ -41,15 +41,14 @@ class TestSeams : public QObject
 
 private Q_SLOTS:
     void init() { testsupport::FreshProgram(); }
-    void cleanupTestCase() { seams::Reset(); }
 
     void resetTakesEverySeamAway()
     {
         seams::Reset();
         QVERIFY(seams::InPlace().empty());
         PutEverySeamInPlace();
-        const std::vector<std::string> all = {"end",         "message", "file dialog",
-                                              "audio trace", "ticks",   "audio device",
+        const std::vector<std::string> all = {"end",           "message", "file dialog",
+                                              "audio trace",   "ticks",   "audio device",
                                               "program folder"};
         QCOMPARE(seams::InPlace(), all);
         seams::Reset();

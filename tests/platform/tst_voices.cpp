@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/PulseAudioDevice.h"
 #include "platform/SdlAudioDevice.h"
+#include "platform/Seams.h"
 #include "platform/SoundOutput.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -28,9 +29,9 @@ namespace {
 void OpenAndCloseWindows(const std::string &tone)
 {
     testsupport::StillWindow();
-    platform::CommonDialog::SetNextFileName(tone);
+    platform::seams::AnswerFileDialog(tone);
     frmSettings->Command2_Click();
-    FreshProgram();
+    testsupport::CloseWindows();
 }
 
 // The numbers the device gives out next, one call each, as expected.
@@ -67,11 +68,7 @@ private Q_SLOTS:
         QVERIFY2(QFile::exists(QString::fromStdString(tone_)), tone_.c_str());
     }
     void init() { FreshProgram(); }
-    void cleanup()
-    {
-        FreshProgram();
-        platform::SetAudioDevice(nullptr);
-    }
+    void cleanup() { FreshProgram(); }
 
     // Every voice the windows took is given back when they are freed, each one once.
     void freedWindowsGiveTheirVoicesBack()
@@ -92,7 +89,7 @@ private Q_SLOTS:
     {
         auto owned = std::make_unique<platform::SdlAudioDevice>();
         platform::SdlAudioDevice &device = *owned;
-        platform::SetAudioDevice(std::move(owned));
+        platform::seams::SetAudioDevice(std::move(owned));
         QCOMPARE(device.DeviceError(), std::string());
         OpenAndCloseWindows(tone_);
         // One decoded tone a file, whatever the number of rounds.

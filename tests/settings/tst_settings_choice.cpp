@@ -1,11 +1,12 @@
 // What the practitioner chooses on the settings window: the speed by the slider, the
 // pattern by its buttons, the picture and the tone through the open-file dialog, and what
 // Continue starts with them; the notice that tells of a tone that cannot be played.
-#include "app/shared/Notices.h"
 #include "app/Title.h"
+#include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -214,7 +215,7 @@ private Q_SLOTS:
         int speedAtLoad = -1;
         int intervalAtLoad = -1;
         std::string leftAtLoad;
-        platform::WaveAudio::SetTraceHook([&](const std::string &line) {
+        platform::seams::SetAudioTraceHook([&](const std::string &line) {
             testsupport::AudioTrace().push_back(line);
             if (speedAtLoad < 0 && line == "MMC.Command=Open" && frmEMDR2.Peek()) {
                 speedAtLoad = Var::Speed;
@@ -225,7 +226,7 @@ private Q_SLOTS:
         QVERIFY(!frmEMDR2.IsLoaded());
         w.cmdContinue_Click();
         HoldStimulationStill();
-        platform::WaveAudio::SetTraceHook(
+        platform::seams::SetAudioTraceHook(
             [](const std::string &line) { testsupport::AudioTrace().push_back(line); });
         QVERIFY(frmEMDR2.IsLoaded());
         QCOMPARE(speedAtLoad, 58);
@@ -322,7 +323,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString bmp = dir.filePath("small.bmp");
         QVERIFY(QImage(40, 24, QImage::Format_RGB32).save(bmp));
-        CommonDialog::SetNextFileName(bmp.toStdString());
+        platform::seams::AnswerFileDialog(bmp.toStdString());
         w.Command1_Click();
         w.Slider1.SetValue(8);
         w.opt4.SetValue(true);
@@ -363,14 +364,14 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString bmp = dir.filePath("other.bmp");
         QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(bmp));
-        CommonDialog::SetNextFileName(picture ? InFolder("/Tones/chime_l.wav").toStdString()
-                                              : bmp.toStdString());
+        platform::seams::AnswerFileDialog(picture ? InFolder("/Tones/chime_l.wav").toStdString()
+                                                  : bmp.toStdString());
         picture ? w.Command2_Click() : w.Command1_Click();
         QVERIFY(!w.CD1.FileName().empty());
         for (int use = 1; use <= 2; ++use) {
-            CommonDialog::SetNextFileName("");
+            platform::seams::AnswerFileDialog("");
             picture ? w.Command1_Click() : w.Command2_Click();
-            const CommonDialog &shown = CommonDialog::LastShown();
+            const CommonDialog &shown = platform::seams::LastFileDialog();
             QCOMPARE(Q(shown.Filter()), filter);
             QCOMPARE(Q(shown.InitDir()), folder);
             QVERIFY2(shown.FileName().empty(), shown.FileName().c_str());
@@ -444,10 +445,10 @@ private Q_SLOTS:
         const QString bmp = dir.filePath("big.bmp");
         QVERIFY(QImage(48, 48, QImage::Format_RGB32).save(bmp));
         if (toneFirst) {
-            CommonDialog::SetNextFileName(InFolder("/Tones/chime_l.wav").toStdString());
+            platform::seams::AnswerFileDialog(InFolder("/Tones/chime_l.wav").toStdString());
             w.Command2_Click();
         } else {
-            CommonDialog::SetNextFileName(bmp.toStdString());
+            platform::seams::AnswerFileDialog(bmp.toStdString());
             w.Command1_Click();
         }
         // The preview shows the face, or the picture just chosen.
@@ -457,10 +458,10 @@ private Q_SLOTS:
         const qint64 preview = PictureKey(w.Image1.GetPicture());
         testsupport::AudioTrace().clear();
         Device().calls.clear();
-        const int shown = CommonDialog::ShownCount();
-        CommonDialog::SetNextFileName("");
+        const int shown = platform::seams::FileDialogsShown();
+        platform::seams::AnswerFileDialog("");
         toneFirst ? w.Command1_Click() : w.Command2_Click();
-        QCOMPARE(CommonDialog::ShownCount(), shown + 1);
+        QCOMPARE(platform::seams::FileDialogsShown(), shown + 1);
         QCOMPARE(*Var::PictureFile, picture);
         QCOMPARE(Var::ToneFile, tone);
         QCOMPARE(PictureKey(w.Image1.GetPicture()), preview);
@@ -482,7 +483,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString bmp = dir.filePath("wide.bmp");
         QVERIFY(QImage(80, 40, QImage::Format_RGB32).save(bmp));
-        CommonDialog::SetNextFileName(bmp.toStdString());
+        platform::seams::AnswerFileDialog(bmp.toStdString());
         w.Command1_Click();
         QCOMPARE(Q(*Var::PictureFile), bmp);
         QCOMPARE(w.Image1.GetPicture().WidthPixels(), 80);
@@ -518,7 +519,7 @@ private Q_SLOTS:
             return Q(platform::InProgramFolder(suffix.toStdString()));
         };
         FrmSettings &w = frmSettings.Get();
-        CommonDialog::SetNextFileName(inFolder(chosen).toStdString());
+        platform::seams::AnswerFileDialog(inFolder(chosen).toStdString());
         w.Command2_Click();
         w.cmdContinue_Click();
         HoldStimulationStill();
@@ -532,7 +533,7 @@ private Q_SLOTS:
         const std::string chosen = InFolder("/Tones/chime_r.wav").toStdString();
         testsupport::AudioTrace().clear();
         Device().calls.clear();
-        CommonDialog::SetNextFileName(chosen);
+        platform::seams::AnswerFileDialog(chosen);
         w.Command2_Click();
         QCOMPARE(Var::ToneFile, chosen);
         const std::vector<std::string> expected = {
@@ -563,7 +564,7 @@ private Q_SLOTS:
         QVERIFY(!path.isEmpty());
         const std::string before = *Var::PictureFile;
         const qint64 preview = PictureKey(w.Image1.GetPicture());
-        CommonDialog::SetNextFileName(path.toStdString());
+        platform::seams::AnswerFileDialog(path.toStdString());
         w.Command1_Click();
         QCOMPARE(*Var::PictureFile, before);
         QCOMPARE(PictureKey(w.Image1.GetPicture()), preview);
@@ -581,22 +582,22 @@ private Q_SLOTS:
         const std::string worse = "/nowhere/worse_r.wav";
         Device().failing = {bad, worse};
         notices::TellOnce("There is no sound: no sound device was found.");
-        CommonDialog::SetNextFileName(bad);
+        platform::seams::AnswerFileDialog(bad);
         w.Command2_Click();
         QVERIFY(Q(w.Notice.Caption()).contains(Q(bad)));
         QVERIFY(Q(w.Notice.Caption()).contains("no sound device"));
         // Another bad one: its line stands instead of the first one's.
-        CommonDialog::SetNextFileName(worse);
+        platform::seams::AnswerFileDialog(worse);
         w.Command2_Click();
         QVERIFY(!Q(w.Notice.Caption()).contains(Q(bad)));
         QVERIFY(Q(w.Notice.Caption()).contains(Q(worse)));
         // The same bad one again: its line stays.
-        CommonDialog::SetNextFileName(worse);
+        platform::seams::AnswerFileDialog(worse);
         w.Command2_Click();
         QVERIFY(Q(w.Notice.Caption()).contains(Q(worse)));
         QVERIFY(w.Notice.Visible());
         // A good one: the file's line goes, what else holds stays.
-        CommonDialog::SetNextFileName(InFolder("/Tones/chime_r.wav").toStdString());
+        platform::seams::AnswerFileDialog(InFolder("/Tones/chime_r.wav").toStdString());
         w.Command2_Click();
         QCOMPARE(Q(w.Notice.Caption()), QString("There is no sound: no sound device was found."));
         QVERIFY(w.Notice.Visible());
@@ -616,7 +617,7 @@ private Q_SLOTS:
         const std::string bad = "/nowhere/broken_r.wav";
         Device().failing.push_back(bad);
         for (int i = 0; i < 3; ++i) {
-            CommonDialog::SetNextFileName(bad);
+            platform::seams::AnswerFileDialog(bad);
             w.Command2_Click();
             QCOMPARE(Var::ToneFile, bad);
         }

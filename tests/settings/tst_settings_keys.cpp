@@ -1,11 +1,12 @@
 // The settings window's keys, as real key events to whichever control has the focus: the
 // digits, Enter, the function keys and pattern characters, keys that do nothing, and the
 // keys the focused control still takes for itself.
-#include "app/shared/Notices.h"
 #include "app/Title.h"
+#include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -106,7 +107,7 @@ private Q_SLOTS:
             QCOMPARE(QApplication::focusWidget(), target->Widget());
             Var::PassCount = 5;
             Var::Paused = 1;
-            const int shown = CommonDialog::ShownCount();
+            const int shown = platform::seams::FileDialogsShown();
             QTest::keyClick(target->Widget(), Qt::Key(key));
             HoldStimulationStill();
             QCOMPARE(continues, press);
@@ -114,7 +115,7 @@ private Q_SLOTS:
             QVERIFY(!w.Visible());
             QCOMPARE(int(Var::PassCount), 0);
             QCOMPARE(int(Var::Paused), 0);
-            QCOMPARE(CommonDialog::ShownCount(), shown);
+            QCOMPARE(platform::seams::FileDialogsShown(), shown);
         }
         for (const auto &[name, count] : clicks)
             QVERIFY2(count == 0, (name + " was clicked by Enter").c_str());
@@ -206,7 +207,7 @@ private Q_SLOTS:
         FrmSettings &w = frmSettings.Get();
         QWidget *target = FocusSettingsControl(control);
         QVERIFY(target);
-        const int shown = CommonDialog::ShownCount();
+        const int shown = platform::seams::FileDialogsShown();
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(w.Slider1.Value(), 6);
         QCOMPARE(int(Var::Speed), 0);
@@ -217,7 +218,7 @@ private Q_SLOTS:
         QVERIFY(w.Visible());
         QVERIFY(!frmEMDR2.IsLoaded());
         QCOMPARE(testsupport::EndRequests(), 0);
-        QCOMPARE(CommonDialog::ShownCount(), shown);
+        QCOMPARE(platform::seams::FileDialogsShown(), shown);
     }
 
     // The window looks at every key first, and the focused control still gets it.

@@ -1,10 +1,11 @@
 // The settings window as it stands and looks: how it is when loaded, the picture's preview,
 // whether every caption and the notice line can be read in their boxes, Quit and closing.
-#include "app/shared/Notices.h"
 #include "app/Title.h"
+#include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -190,7 +191,7 @@ private Q_SLOTS:
             QImage image(width, height, QImage::Format_RGB32);
             image.fill(colour);
             QVERIFY(image.save(bmp));
-            CommonDialog::SetNextFileName(bmp.toStdString());
+            platform::seams::AnswerFileDialog(bmp.toStdString());
             w.Command1_Click();
             QCOMPARE(w.Image1.GetPicture().WidthPixels(), width);
         }
@@ -337,7 +338,7 @@ private Q_SLOTS:
         // the program happens to be.
         const std::string tone = "/home/pat/Tones/bell_r.wav";
         Device().failing.push_back(tone);
-        CommonDialog::SetNextFileName(tone);
+        platform::seams::AnswerFileDialog(tone);
         w.Command2_Click();
         QVERIFY(ShowActive(w));
         QWidget *notice = w.Notice.Widget();

@@ -94,7 +94,7 @@ private Q_SLOTS:
         FrmEMDR2 &w = StillWindow();
         QVERIFY(w.SoundLine.Visible());
         QCOMPARE(frmSettings->Notice.Caption(), kLost);
-        testsupport::FreshProgram();
+        testsupport::FreshCase();
         FrmEMDR2 &fresh = StillWindow();
         QVERIFY(!fresh.SoundLine.Visible());
         QVERIFY(!frmSettings->Notice.Visible());

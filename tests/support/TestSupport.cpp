@@ -6,6 +6,7 @@
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -93,7 +94,7 @@ RecordingAudioDevice &InstallRecordingAudio()
 {
     auto device = std::make_unique<RecordingAudioDevice>();
     RecordingAudioDevice &ref = *device;
-    platform::SetAudioDevice(std::move(device));
+    platform::seams::SetAudioDevice(std::move(device));
     return ref;
 }
 
@@ -122,35 +123,43 @@ std::string UseFixedProgramFolder()
 #else
     const std::string folder = "/opt/tarrowin";
 #endif
-    platform::SetProgramFolder(folder);
+    platform::seams::SetProgramFolder(folder);
     return folder;
 }
 
 void FreshSeams()
 {
-    // The dialog's answers can only be taken, one a use: a last answer of the test's own
-    // marks where they end, so that no use ever shows the real dialog.
-    const std::string mark = "(the end of the answers a case left)";
-    platform::CommonDialog::SetNextFileName(mark);
-    platform::CommonDialog dialog("FreshSeams");
-    do
-        dialog.ShowOpen();
-    while (dialog.FileName() != mark);
-    platform::Timer::SetTickObserver(nullptr);
+    platform::seams::Reset();
+}
+
+namespace {
+// Nothing modal or final happens: messages are collected, the end of the program is counted,
+// and every assignment of a wave-audio control is traced.
+void HoldTheWorld()
+{
+    platform::seams::SetEndProgramHook([] { ++EndRequests(); });
+    platform::seams::SetMessageHook(
+        [](const std::string &, const std::string &text) { Messages().push_back(text); });
+    platform::seams::SetAudioTraceHook(
+        [](const std::string &line) { AudioTrace().push_back(line); });
+}
+} // namespace
+
+void CloseWindows()
+{
+    for (platform::Form *form : platform::Forms())
+        platform::Unload(*form);
+    platform::DestroyUnloadedForms();
 }
 
 void FreshProgram()
 {
+    // The windows go while the case's sound device is still in place, and with hooks of
+    // this file's own, so that nothing a case left behind runs as they unload.
+    HoldTheWorld();
+    CloseWindows();
     FreshSeams();
-    platform::SetProgramFolder("");
-    platform::SetEndProgramHook([] { ++EndRequests(); });
-    platform::SetMessageHook(
-        [](const std::string &, const std::string &text) { Messages().push_back(text); });
-    platform::WaveAudio::SetTraceHook(
-        [](const std::string &line) { AudioTrace().push_back(line); });
-    for (platform::Form *form : platform::Forms())
-        platform::Unload(*form);
-    platform::DestroyUnloadedForms();
+    HoldTheWorld();
     Var::Reset();
     notices::Reset();
     Messages().clear();

@@ -68,11 +68,14 @@ private:
 // Installs a fresh recording device and returns it (owned by the platform).
 RecordingAudioDevice &InstallRecordingAudio();
 
-// Takes back what a case may have left in the platform's test seams: answers for the file
-// dialog it did not use, and a watcher of the timers' ticks. Every case starts through it,
-// on its own or as part of FreshProgram.
+// Takes every test seam of the platform away (platform/Seams.h): hooks, answers the file
+// dialog did not use, a watcher of the timers' ticks, a stand-in sound device, another
+// program folder. Every case starts through it, on its own or as part of FreshProgram.
 void FreshSeams();
-// FreshSeams, then unloads and frees every window, puts the shared variables and the notices
+// Unloads and frees every window, leaving the seams as they are: the sound device a case put
+// in place, for one, stays.
+void CloseWindows();
+// Unloads and frees every window, then FreshSeams, puts the shared variables and the notices
 // back to their start values, and installs hooks so that nothing modal or final happens:
 // messages are collected in Messages(), the end of the program is counted in EndRequests().
 void FreshProgram();

@@ -17,11 +17,12 @@
 //   # passes <n>              the pass counter at the end: the turns at the start end
 //   # ended <ns>              when the windows were unloaded
 // Times are CLOCK_MONOTONIC in nanoseconds. Exit status: the event loop's, 2 on bad arguments.
-#include "app/shared/Notices.h"
 #include "app/Title.h"
+#include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/AudioDevice.h"
 #include "platform/Form.h"
+#include "platform/Seams.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 
@@ -84,7 +85,7 @@ int main(int argc, char *argv[])
     // running stimulation next to nothing.
     std::vector<Turn> turns;
     turns.reserve(static_cast<std::size_t>(seconds) * 200);
-    platform::WaveAudio::SetTraceHook([&turns](const std::string &line) {
+    platform::seams::SetAudioTraceHook([&turns](const std::string &line) {
         if (line == "MMC.Command=Play")
             turns.push_back({MonotonicNs(), 'L'});
         else if (line == "MMC2.Command=Play")
