@@ -143,15 +143,22 @@ void FrmSettings::Form_KeyUp(int KeyCode, int Shift)
 // ---------------------------------------------------------------------------------------
 // Picture and tone choice
 
+// The file dialog opened on a folder beside the program; false when it was cancelled. The
+// name is emptied first, since a cancelled dialog leaves it as it was.
+bool FrmSettings::ChooseFile(const std::string &filter, const std::string &folderSuffix)
+{
+    CD1.SetFileName("");
+    CD1.SetFilter(filter);
+    CD1.SetInitDir(platform::InProgramFolder(folderSuffix));
+    CD1.ShowOpen();
+    return !CD1.FileName().empty();
+}
+
 // A chosen picture is loaded before it is stored: one that cannot be shown leaves the
 // previous choice and its preview in place, and the practitioner is told why.
 void FrmSettings::Command1_Click()
 {
-    CD1.SetFileName("");
-    CD1.SetFilter("Pictures (*.bmp;*.ico)|*.bmp;*.ico");
-    CD1.SetInitDir(platform::InProgramFolder("\\Pictures\\"));
-    CD1.ShowOpen();
-    if (CD1.FileName().empty())
+    if (!ChooseFile("Pictures (*.bmp;*.ico)|*.bmp;*.ico", "\\Pictures\\"))
         return;
     const platform::PictureResult result = platform::LoadPicture(CD1.FileName(), *this);
     if (!result.ok) {
@@ -166,11 +173,7 @@ void FrmSettings::Command1_Click()
 
 void FrmSettings::Command2_Click()
 {
-    CD1.SetFileName("");
-    CD1.SetFilter("Tones (*.wav)|*.wav");
-    CD1.SetInitDir(platform::InProgramFolder("\\Tones\\"));
-    CD1.ShowOpen();
-    if (CD1.FileName().empty())
+    if (!ChooseFile("Tones (*.wav)|*.wav", "\\Tones\\"))
         return;
     Var::ToneFile = CD1.FileName();
     // What was found wrong with the tone chosen before no longer holds once another is

@@ -42,6 +42,7 @@ public:
     std::int32_t TonePrefix = 0;
 
 private:
+    bool ChooseFile(const std::string &filter, const std::string &folderSuffix);
     void ShowNotices();
 
     // What the sounding of the chosen tone was found to have wrong.

@@ -47,6 +47,27 @@ void Arrange(FrmEMDR2 &w, float W, float H, int moveType, int speed)
         w.HandleResized(W, H);
 }
 
+// The columns a row gives to ArrangedByRow: the pattern, the window's size and the speed.
+void ArrangementColumns()
+{
+    QTest::addColumn<int>("pattern");
+    QTest::addColumn<float>("W");
+    QTest::addColumn<float>("H");
+    QTest::addColumn<int>("speed");
+}
+
+// The still window with the pattern, size and speed of the current row.
+FrmEMDR2 &ArrangedByRow()
+{
+    QFETCH(int, pattern);
+    QFETCH(float, W);
+    QFETCH(float, H);
+    QFETCH(int, speed);
+    FrmEMDR2 &w = StillWindow();
+    Arrange(w, W, H, pattern, speed);
+    return w;
+}
+
 // Ticks the motion timer until a turn leaves a tone request; the number of ticks taken, or -1
 // when no turn came within the limit.
 int TicksToTurn(FrmEMDR2 &w, int limit = 200)
@@ -334,10 +355,7 @@ private Q_SLOTS:
     // Which of the four tests turns the picture at the start end decides where it is left.
     void startEndTurns_data()
     {
-        QTest::addColumn<int>("pattern");
-        QTest::addColumn<float>("W");
-        QTest::addColumn<float>("H");
-        QTest::addColumn<int>("speed");
+        ArrangementColumns();
         QTest::addColumn<int>("outTicks");
         QTest::addColumn<int>("backTicks");
         QTest::addColumn<float>("left"); // after the start-end turn
@@ -358,12 +376,7 @@ private Q_SLOTS:
     }
     void startEndTurns()
     {
-        QFETCH(int, pattern);
-        QFETCH(float, W);
-        QFETCH(float, H);
-        QFETCH(int, speed);
-        FrmEMDR2 &w = StillWindow();
-        Arrange(w, W, H, pattern, speed);
+        FrmEMDR2 &w = ArrangedByRow();
         QTEST(TicksToTurn(w), "outTicks");
         QCOMPARE(int(Var::ToneRequest), 2);
         QCOMPARE(w.Picture1.Left(), float(w.EndX));
@@ -425,26 +438,18 @@ private Q_SLOTS:
     // track, over many legs and at every speed.
     void diagonalStaysOnTrack_data()
     {
-        QTest::addColumn<int>("pattern");
-        QTest::addColumn<int>("speed");
-        QTest::addColumn<float>("W");
-        QTest::addColumn<float>("H");
+        ArrangementColumns();
         for (int pattern : {3, 4})
             for (int speed : {5, 37, 51, 79, 85, 86}) {
-                QTest::addRow("%d at %d", pattern, speed) << pattern << speed << 28800.f << 16200.f;
+                QTest::addRow("%d at %d", pattern, speed) << pattern << 28800.f << 16200.f << speed;
                 QTest::addRow("%d at %d, 2560", pattern, speed)
-                    << pattern << speed << 38400.f << 21600.f;
+                    << pattern << 38400.f << 21600.f << speed;
             }
-        QTest::newRow("3 at 86, small window") << 3 << 86 << 3007.f << 2003.f;
+        QTest::newRow("3 at 86, small window") << 3 << 3007.f << 2003.f << 86;
     }
     void diagonalStaysOnTrack()
     {
-        QFETCH(int, pattern);
-        QFETCH(int, speed);
-        QFETCH(float, W);
-        QFETCH(float, H);
-        FrmEMDR2 &w = StillWindow();
-        Arrange(w, W, H, pattern, speed);
+        FrmEMDR2 &w = ArrangedByRow();
         int turns = 0;
         for (int tick = 0; tick < 2000 && turns < 40; ++tick) {
             const double step = std::hypot(w.StepX, w.StepY);
