@@ -501,10 +501,10 @@ void ReportHandlerFailure(Form &form, const std::string &where, const std::strin
 {
     const std::string text = where + " failed: " + why;
     auto &told = form.failedHandlers_;
-    if (std::find(told.begin(), told.end(), where) != told.end()) {
-        LogProblem(text);
+    // Told once: a tick fails again at every interval, and a line each time would bury
+    // everything else the terminal or the journal holds.
+    if (std::find(told.begin(), told.end(), where) != told.end())
         return;
-    }
     told.push_back(where);
     ShowMessage("Something went wrong", text); // written to standard error as well
 }

@@ -14,9 +14,10 @@ class Form;
 
 namespace detail {
 
-// Tells of a failed handler of the window: one line on standard error for each failure, and
-// a message for the practitioner the first time that handler fails while the window is loaded
-// (a tick fails again at every interval). `where` names the handler ("a tick of Timer1").
+// Tells of a failed handler of the window, once: a message for the practitioner and a line on
+// standard error the first time that handler fails while the window is loaded, nothing when
+// it fails again (a tick fails again at every interval). `where` names the handler ("a tick
+// of Timer1").
 void ReportHandlerFailure(Form &form, const std::string &where, const std::string &why);
 
 // Runs the handler; whatever it throws is reported and goes no further. `event` and `owner`

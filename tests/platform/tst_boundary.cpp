@@ -9,9 +9,13 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QWidget>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -184,16 +188,29 @@ private Q_SLOTS:
         QCOMPARE(Messages().front(), std::string("the unload of BoundaryWindow failed: Overflow"));
     }
 
-    // A tick that fails at every interval tells the practitioner once, not at every tick.
+    // A tick that fails at every interval tells the practitioner once, not at every tick, and
+    // writes one line on standard error, not one an interval.
     void handlerFailingAgainIsToldToThePractitionerOnce()
     {
         BoundaryWindow &w = g_window.Get();
         w.failOn = "tick";
         w.failuresLeft = 3;
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        std::fflush(stderr);
+        const int saved = dup(STDERR_FILENO);
+        dup2(captured.handle(), STDERR_FILENO);
         for (int i = 0; i < 3; ++i)
             w.Timer1.Tick();
+        std::fflush(stderr);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
         QCOMPARE(w.calls, 3);
         QCOMPARE(Messages().size(), std::size_t{1});
+        captured.seek(0);
+        const QList<QByteArray> lines = captured.readAll().split('\n');
+        QCOMPARE(lines.count("tarrowin: a tick of Timer1 failed: Overflow"), 1);
+        QCOMPARE(lines.size(), 2); // the line and the empty rest after its end
     }
 
     // Whatever is thrown, not only the standard library's errors, stays inside the boundary.
