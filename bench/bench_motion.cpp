@@ -39,6 +39,7 @@
 #include "platform/Form.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/Toolkit.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -214,7 +215,7 @@ int main(int argc, char *argv[])
                 frmSettings->cmdContinue.Click();
                 if (!bySlider)
                     frmEMDR2->Form_KeyPress(48 + (speed + 5) / 10);
-                application.watched = frmEMDR2->Surface()->findChild<QTimer *>("Timer1");
+                application.watched = platform::SurfaceOf(*frmEMDR2)->findChild<QTimer *>("Timer1");
                 from = Clock::now() + settle;
                 if (Var::Speed != speed) {
                     std::fprintf(stderr, "bench_motion: speed %d, not %d\n", Var::Speed, speed);

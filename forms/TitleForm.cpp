@@ -7,8 +7,8 @@ using forms::Define;
 using forms::DefineWindow;
 
 TitleForm::TitleForm()
-    : Form("Title"), client_(*this, Surface()), Label1(client_, "Label1"),
-      Label2(client_, "Label2"), Command1(client_, "Command1")
+    : Form("Title"), client_(*this), Label1(client_, "Label1"), Label2(client_, "Label2"),
+      Command1(client_, "Command1")
 {
     DefineWindow(*this, {"Tarrowin (Alternating bilateral visuals and tones for EMDR)", 7380, 3765,
                          BorderStyle::Sizable, true, false});

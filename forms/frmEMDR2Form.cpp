@@ -7,9 +7,9 @@ using forms::Define;
 using forms::DefineWindow;
 
 FrmEMDR2Form::FrmEMDR2Form()
-    : Form("frmEMDR2"), client_(*this, Surface()), Settings(client_, "Settings"),
-      Pause(client_, "Pause"), Timer2(*this, "Timer2"), Timer1(*this, "Timer1"), MMC(*this, "MMC"),
-      MMC2(*this, "MMC2"), Passcount(client_, "Passcount"), SoundLine(client_, "SoundLine"),
+    : Form("frmEMDR2"), client_(*this), Settings(client_, "Settings"), Pause(client_, "Pause"),
+      Timer2(*this, "Timer2"), Timer1(*this, "Timer1"), MMC(*this, "MMC"), MMC2(*this, "MMC2"),
+      Passcount(client_, "Passcount"), SoundLine(client_, "SoundLine"),
       SoundLineTimer(*this, "SoundLineTimer"), Picture1(client_, "Picture1")
 {
     DefineWindow(

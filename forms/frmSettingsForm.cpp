@@ -14,15 +14,15 @@ const Font kKeyLabelFont{"MS Sans Serif", 8.25, true};
 } // namespace
 
 FrmSettingsForm::FrmSettingsForm()
-    : Form("frmSettings"), client_(*this, Surface()), Frame1(client_, "Frame1"),
-      opt1(Frame1.Inside(), "opt1"), opt2(Frame1.Inside(), "opt2"), opt3(Frame1.Inside(), "opt3"),
-      opt4(Frame1.Inside(), "opt4"), Label6(Frame1.Inside(), "Label6"),
-      Label5(Frame1.Inside(), "Label5"), Label4(Frame1.Inside(), "Label4"),
-      Label3(Frame1.Inside(), "Label3"), Label1(client_, "Label1"), Slider1(client_, "Slider1"),
-      Label2(client_, "Label2"), Command1(client_, "Command1"), Image1(client_, "Image1"),
-      Command2(client_, "Command2"), CounterOption(client_, "CounterOption"),
-      Soundtones(client_, "Soundtones"), MMC3(*this, "MMC3"), cmdContinue(client_, "cmdContinue"),
-      Quit(client_, "Quit"), CD1("CD1"), Notice(client_, "Notice")
+    : Form("frmSettings"), client_(*this), Frame1(client_, "Frame1"), opt1(Frame1.Inside(), "opt1"),
+      opt2(Frame1.Inside(), "opt2"), opt3(Frame1.Inside(), "opt3"), opt4(Frame1.Inside(), "opt4"),
+      Label6(Frame1.Inside(), "Label6"), Label5(Frame1.Inside(), "Label5"),
+      Label4(Frame1.Inside(), "Label4"), Label3(Frame1.Inside(), "Label3"),
+      Label1(client_, "Label1"), Slider1(client_, "Slider1"), Label2(client_, "Label2"),
+      Command1(client_, "Command1"), Image1(client_, "Image1"), Command2(client_, "Command2"),
+      CounterOption(client_, "CounterOption"), Soundtones(client_, "Soundtones"),
+      MMC3(*this, "MMC3"), cmdContinue(client_, "cmdContinue"), Quit(client_, "Quit"), CD1("CD1"),
+      Notice(client_, "Notice")
 {
     DefineWindow(*this, {"Setttings", 6390, 5205, BorderStyle::FixedSingle, false, true});
 

@@ -3,6 +3,7 @@
 #include "Form.h"
 #include "Handler.h"
 #include "SeamState.h"
+#include "Toolkit.h"
 #include "Twips.h"
 
 #include <QAbstractEventDispatcher>
@@ -59,6 +60,13 @@ void Control::SetVisible(bool visible)
 {
     visible_ = visible;
     widget_->setVisible(visible);
+}
+
+Container::Container(Form &form) : form_(form), surface_(SurfaceOf(form)) {}
+
+QWidget *WidgetOf(const Control &control)
+{
+    return control.Widget();
 }
 
 QFont ToolkitFont(const Font &font)
@@ -422,7 +430,7 @@ void WatchEventLoop()
 } // namespace
 
 Timer::Timer(Form &form, const std::string &name)
-    : Named(name), form_(form), timer_(new QTimer(form.Surface())),
+    : Named(name), form_(form), timer_(new QTimer(SurfaceOf(form))),
       alive_(std::make_shared<bool>(true))
 {
     timer_->setObjectName(Q(name));

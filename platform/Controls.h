@@ -16,7 +16,6 @@
 #include <string>
 
 class QCheckBox;
-class QFont;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -41,18 +40,19 @@ struct Font
     bool bold = false;
 };
 
-// The toolkit's font for a font of the stored definitions.
-QFont ToolkitFont(const Font &font);
-
 // Where a control sits: a window's client area or a frame.
 class Container
 {
 public:
-    Container(Form &form, QWidget *surface) : form_(form), surface_(surface) {}
+    // The client area of the window.
+    explicit Container(Form &form);
     Form &OwningForm() const { return form_; }
-    QWidget *Surface() const { return surface_; }
 
 private:
+    friend class Control;
+    friend class Frame;
+    Container(Form &form, QWidget *surface) : form_(form), surface_(surface) {}
+    QWidget *Surface() const { return surface_; }
     Form &form_;
     QWidget *surface_;
 };
@@ -74,9 +74,10 @@ public:
     // Whether Enter clicks the control while it has the focus; only buttons take it.
     virtual void SetTakesEnter(bool take) { (void)take; }
     void SetFocus();
-    QWidget *Widget() const { return widget_; }
 
 protected:
+    friend QWidget *WidgetOf(const Control &control);
+    QWidget *Widget() const { return widget_; }
     Control(Container &parent, const std::string &name, QWidget *widget);
     void PushGeometry() override;
     Form &form_;

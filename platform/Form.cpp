@@ -4,6 +4,7 @@
 #include "Handler.h"
 #include "Picture.h"
 #include "Platform.h"
+#include "Toolkit.h"
 #include "Twips.h"
 #include "WindowWidget.h"
 
@@ -223,6 +224,11 @@ QWidget *Form::Surface() const
     return widget_;
 }
 
+QWidget *SurfaceOf(const Form &form)
+{
+    return form.Surface();
+}
+
 std::string Form::Caption() const
 {
     return widget_->windowTitle().toStdString();
@@ -418,7 +424,7 @@ void Form::ApplyTabOrder()
     std::stable_sort(order.begin(), order.end(),
                      [](Control *a, Control *b) { return a->TabIndex() < b->TabIndex(); });
     for (size_t i = 1; i < order.size(); ++i)
-        QWidget::setTabOrder(order[i - 1]->Widget(), order[i]->Widget());
+        QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
 }
 
 void Form::SetButtonsTakeEnter(bool take)

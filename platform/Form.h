@@ -86,9 +86,7 @@ public:
     void SetFocus(); // activates the window and gives it the keyboard focus
     bool IsLoaded() const { return loaded_; }
 
-    // For the stored definitions in forms/ and for the toolkit binding.
-    WindowWidget *Widget() const { return widget_; }
-    QWidget *Surface() const;
+    // For the stored definitions in forms/.
     void SetClientSize(float widthTwips, float heightTwips);
     void SetBorderStyle(BorderStyle style, bool minMaxButtons);
     void CentreOnScreen();
@@ -111,6 +109,8 @@ protected:
     explicit Form(const std::string &name);
 
 private:
+    friend QWidget *SurfaceOf(const Form &form);
+    QWidget *Surface() const;
     template <class T> friend class FormRef;
     friend void Unload(Form &form);
     friend void detail::ReportHandlerFailure(Form &, const std::string &, const std::string &);

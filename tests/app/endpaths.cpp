@@ -13,6 +13,7 @@
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Seams.h"
+#include "platform/Toolkit.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 
@@ -56,16 +57,16 @@ int main(int argc, char *argv[])
 
     StartProgram();
     if (path == "close-title") {
-        After(0, [] { Title->Surface()->close(); });
+        After(0, [] { platform::SurfaceOf(*Title)->close(); });
     } else if (path == "close-settings") {
         After(0, [] {
             Title->Command1_Click();
-            After(50, [] { frmSettings->Surface()->close(); });
+            After(50, [] { platform::SurfaceOf(*frmSettings)->close(); });
         });
     } else if (path == "close-stimulation") {
         After(0, [] {
             StartRun(true);
-            After(500, [] { frmEMDR2->Surface()->close(); });
+            After(500, [] { platform::SurfaceOf(*frmEMDR2)->close(); });
         });
     } else if (path == "close-during-turn") {
         // The tone tick that serves a start-end turn's request runs inside that turn's round
@@ -76,7 +77,7 @@ int main(int argc, char *argv[])
                 return;
             posted = true;
             std::printf("closing in a turn\n");
-            QCoreApplication::postEvent(frmEMDR2->Surface(), new QCloseEvent);
+            QCoreApplication::postEvent(platform::SurfaceOf(*frmEMDR2), new QCloseEvent);
         });
         After(0, [] { StartRun(true); });
     } else if (path == "quit") {

@@ -1,8 +1,9 @@
 // Start-up with the title window and the ways the program ends: in this process through the
 // windows' own handlers, and as whole programs whose exit status and output are checked.
-#include "app/shared/Notices.h"
 #include "app/Title.h"
+#include "app/shared/Notices.h"
 #include "app/shared/Var.h"
+#include "platform/Toolkit.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
@@ -25,7 +26,7 @@ namespace {
 // Whether a label's whole caption stands inside the label as the toolkit lays it out.
 bool LabelCaptionFits(const platform::Label &label)
 {
-    auto *widget = qobject_cast<QLabel *>(label.Widget());
+    auto *widget = qobject_cast<QLabel *>(platform::WidgetOf(label));
     if (!widget)
         return false;
     const QRect area = widget->contentsRect();
@@ -78,7 +79,7 @@ private Q_SLOTS:
         FrmTitle &t = Title.Get();
         QCOMPARE(QString::fromStdString(t.Caption()),
                  QString("Tarrowin (Alternating bilateral visuals and tones for EMDR)"));
-        QCOMPARE(t.Surface()->size(), QSize(492, 251)); // 7380 x 3765 twips
+        QCOMPARE(platform::SurfaceOf(t)->size(), QSize(492, 251)); // 7380 x 3765 twips
         QCOMPARE(QString::fromStdString(t.Command1.Caption()), QString("Continue"));
         QVERIFY(!t.Label1.Caption().empty());
         QVERIFY(!t.Label2.Caption().empty());
@@ -103,15 +104,15 @@ private Q_SLOTS:
     {
         StartProgram();
         FrmTitle &t = *Title;
-        QVERIFY(QTest::qWaitForWindowActive(t.Surface()));
-        auto *notice = qobject_cast<QLabel *>(t.Label1.Widget());
-        auto *credit = qobject_cast<QLabel *>(t.Label2.Widget());
+        QVERIFY(QTest::qWaitForWindowActive(platform::SurfaceOf(t)));
+        auto *notice = qobject_cast<QLabel *>(platform::WidgetOf(t.Label1));
+        auto *credit = qobject_cast<QLabel *>(platform::WidgetOf(t.Label2));
         QVERIFY(notice && credit);
         QVERIFY(notice->wordWrap());
         QVERIFY2(LabelCaptionFits(t.Label1), "the notice is cut");
         QVERIFY(credit->alignment().testFlag(Qt::AlignHCenter));
         QVERIFY2(LabelCaptionFits(t.Label2), "the credit line is cut");
-        auto *button = qobject_cast<QPushButton *>(t.Command1.Widget());
+        auto *button = qobject_cast<QPushButton *>(platform::WidgetOf(t.Command1));
         QVERIFY(button);
         QVERIFY(button->sizeHint().width() <= button->width());
         // Continue has the focus: Enter or the space bar leads on at once.
@@ -162,7 +163,7 @@ private Q_SLOTS:
     void closingTheTitleFirstEndsWithoutTheSettings()
     {
         StartProgram();
-        QVERIFY(Title->Surface()->close());
+        QVERIFY(platform::SurfaceOf(*Title)->close());
         QVERIFY(platform::Forms().empty());
         QVERIFY(!frmSettings.IsLoaded());
         QCOMPARE(frmSettings.Peek(), nullptr);
@@ -175,7 +176,7 @@ private Q_SLOTS:
         FrmTitle *title = Title.Peek();
         Title->Command1_Click();
         QCOMPARE(platform::Forms().size(), std::size_t(2));
-        QVERIFY(frmSettings->Surface()->close());
+        QVERIFY(platform::SurfaceOf(*frmSettings)->close());
         QVERIFY(platform::Forms().empty());
         QVERIFY(!title->IsLoaded());
         QCOMPARE(Title.Peek(), title); // unloaded, not made anew
@@ -192,7 +193,7 @@ private Q_SLOTS:
         frmEMDR2->Timer2.SetEnabled(false);
         QCOMPARE(platform::Forms().size(), std::size_t(3));
         QVERIFY(!frmSettings->Visible());
-        QVERIFY(frmEMDR2->Surface()->close());
+        QVERIFY(platform::SurfaceOf(*frmEMDR2)->close());
         QVERIFY(platform::Forms().empty());
         QCOMPARE(testsupport::EndRequests(), 0);
         // Referring to a window after the end would make a new one: nothing here does.

@@ -5,6 +5,7 @@
 #include "platform/Controls.h"
 #include "platform/Form.h"
 #include "platform/Platform.h"
+#include "platform/Toolkit.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,7 @@ class BoundaryWindow : public platform::Form
 {
 public:
     BoundaryWindow()
-        : Form("BoundaryWindow"), client_(*this, Surface()), Command1(client_, "Command1"),
+        : Form("BoundaryWindow"), client_(*this), Command1(client_, "Command1"),
           Option1(client_, "Option1"), Option2(client_, "Option2"), Slider1(client_, "Slider1"),
           Timer1(*this, "Timer1")
     {
@@ -92,11 +93,11 @@ platform::FormRef<BoundaryWindow> g_window;
 // Delivers one event of the kind through the toolkit.
 void Deliver(BoundaryWindow &w, const std::string &kind)
 {
-    QWidget *window = w.Surface();
+    QWidget *window = platform::SurfaceOf(w);
     if (kind == "click") {
-        QTest::mouseClick(w.Command1.Widget(), Qt::LeftButton);
+        QTest::mouseClick(platform::WidgetOf(w.Command1), Qt::LeftButton);
     } else if (kind == "key" || kind == "key release") {
-        QTest::keyClick(w.Command1.Widget(), Qt::Key_A);
+        QTest::keyClick(platform::WidgetOf(w.Command1), Qt::Key_A);
     } else if (kind == "resize") {
         window->resize(window->width() + 20, window->height() + 10);
     } else if (kind == "loss of focus") {
@@ -109,10 +110,12 @@ void Deliver(BoundaryWindow &w, const std::string &kind)
         QCoreApplication::sendEvent(window, &activate);
     } else if (kind == "option") {
         // Each delivery selects the other option.
-        auto *target = w.Option2.Value() ? w.Option1.Widget() : w.Option2.Widget();
+        auto *target =
+            w.Option2.Value() ? platform::WidgetOf(w.Option1) : platform::WidgetOf(w.Option2);
         QTest::mouseClick(target, Qt::LeftButton);
     } else if (kind == "slider") {
-        QTest::keyClick(w.Slider1.Widget(), w.Slider1.Value() < 9 ? Qt::Key_Right : Qt::Key_Left);
+        QTest::keyClick(platform::WidgetOf(w.Slider1),
+                        w.Slider1.Value() < 9 ? Qt::Key_Right : Qt::Key_Left);
     } else if (kind == "tick") {
         w.Timer1.SetInterval(1);
         w.Timer1.SetEnabled(true);
@@ -180,7 +183,7 @@ private Q_SLOTS:
         w.Show();
         w.failOn = "unload";
         w.failuresLeft = 1;
-        QVERIFY(w.Surface()->close());
+        QVERIFY(platform::SurfaceOf(w)->close());
         QCOMPARE(w.calls, 1);
         QVERIFY(!w.IsLoaded());
         QVERIFY(platform::Forms().empty());
@@ -223,8 +226,8 @@ private Q_SLOTS:
             if (++clicks == 1)
                 throw 42;
         });
-        QTest::mouseClick(w.Command1.Widget(), Qt::LeftButton);
-        QTest::mouseClick(w.Command1.Widget(), Qt::LeftButton);
+        QTest::mouseClick(platform::WidgetOf(w.Command1), Qt::LeftButton);
+        QTest::mouseClick(platform::WidgetOf(w.Command1), Qt::LeftButton);
         QCOMPARE(clicks, 2);
         QCOMPARE(Messages().size(), std::size_t{1});
         QVERIFY(Messages().front().find("a click of Command1 failed") == 0);

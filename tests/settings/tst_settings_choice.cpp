@@ -7,6 +7,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/Toolkit.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -69,7 +70,7 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QFETCH(int, speed);
         FrmSettings &w = frmSettings.Get();
-        auto *slider = qobject_cast<QSlider *>(w.Slider1.Widget());
+        auto *slider = qobject_cast<QSlider *>(platform::WidgetOf(w.Slider1));
         QVERIFY(slider);
         const int from = position == 9 ? 8 : position + 1;
         w.Slider1.SetValue(from);
@@ -140,7 +141,7 @@ private Q_SLOTS:
             ++clicks;
             w.Slider1_Click();
         });
-        auto *slider = qobject_cast<QSlider *>(w.Slider1.Widget());
+        auto *slider = qobject_cast<QSlider *>(platform::WidgetOf(w.Slider1));
         QVERIFY(slider);
         QTest::keyClick(slider, char('0' + digit));
         QCOMPARE(int(Var::Speed), digit * 10 - 5);
@@ -189,7 +190,7 @@ private Q_SLOTS:
             QVERIFY(ShowActive(w));
         PatternButton(pattern == 1 ? 2 : 1).SetValue(true);
         Var::MoveType = 0;
-        QWidget *button = PatternButton(pattern).Widget();
+        QWidget *button = platform::WidgetOf(PatternButton(pattern));
         if (byClick)
             QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
         else
@@ -287,14 +288,14 @@ private Q_SLOTS:
         w.cmdContinue_Click();
         HoldStimulationStill();
         QCOMPARE(frmEMDR2->Passcount.Visible(), first == 1);
-        QCOMPARE(frmEMDR2->Passcount.Widget()->isVisible(), first == 1);
+        QCOMPARE(platform::WidgetOf(frmEMDR2->Passcount)->isVisible(), first == 1);
         // Back on the settings window as the practitioner comes back to it.
         frmEMDR2->Pause_Click();
         frmEMDR2->Settings_Click();
         w.CounterOption.SetValue(second);
         w.cmdContinue_Click();
         QCOMPARE(frmEMDR2->Passcount.Visible(), second == 1);
-        QCOMPARE(frmEMDR2->Passcount.Widget()->isVisible(), second == 1);
+        QCOMPARE(platform::WidgetOf(frmEMDR2->Passcount)->isVisible(), second == 1);
     }
 
     void continueAfterResumeReadsPause()
@@ -608,7 +609,7 @@ private Q_SLOTS:
         QVERIFY(w.Notice.Caption().empty());
         QVERIFY(!w.Notice.Visible());
         QVERIFY(ShowActive(w));
-        QVERIFY(!w.Notice.Widget()->isVisible());
+        QVERIFY(!platform::WidgetOf(w.Notice)->isVisible());
     }
 
     void toneThatCannotBePlayedIsToldOnce()
@@ -627,7 +628,7 @@ private Q_SLOTS:
         QVERIFY(w.Notice.Visible());
         QCOMPARE(w.Notice.Caption(), notices::Told().front());
         QVERIFY(ShowActive(w));
-        QVERIFY(w.Notice.Widget()->isVisible());
+        QVERIFY(platform::WidgetOf(w.Notice)->isVisible());
         // It still selects its pair at Continue.
         w.cmdContinue_Click();
         HoldStimulationStill();

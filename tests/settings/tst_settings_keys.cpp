@@ -7,6 +7,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/Toolkit.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -104,11 +105,11 @@ private Q_SLOTS:
         for (int press = 1; press <= 2; ++press) {
             QVERIFY(ShowActive(w));
             target->SetFocus();
-            QCOMPARE(QApplication::focusWidget(), target->Widget());
+            QCOMPARE(QApplication::focusWidget(), platform::WidgetOf(*target));
             Var::PassCount = 5;
             Var::Paused = 1;
             const int shown = platform::seams::FileDialogsShown();
-            QTest::keyClick(target->Widget(), Qt::Key(key));
+            QTest::keyClick(platform::WidgetOf(*target), Qt::Key(key));
             HoldStimulationStill();
             QCOMPARE(continues, press);
             QVERIFY2(frmEMDR2.IsLoaded() && frmEMDR2->Visible(), "Continue did not run");
@@ -226,7 +227,7 @@ private Q_SLOTS:
     {
         FrmSettings &w = frmSettings.Get();
         QVERIFY(ShowActive(w));
-        QWidget *slider = w.Slider1.Widget();
+        QWidget *slider = platform::WidgetOf(w.Slider1);
         w.Slider1.SetFocus();
         QTest::keyClick(slider, Qt::Key_Right);
         QCOMPARE(w.Slider1.Value(), 7);
@@ -240,16 +241,16 @@ private Q_SLOTS:
         QCOMPARE(int(Var::Speed), 35);
 
         w.CounterOption.SetFocus();
-        QTest::keyClick(w.CounterOption.Widget(), Qt::Key_Space);
+        QTest::keyClick(platform::WidgetOf(w.CounterOption), Qt::Key_Space);
         QCOMPARE(w.CounterOption.Value(), 1);
         w.opt3.SetFocus();
-        QTest::keyClick(w.opt3.Widget(), Qt::Key_Space);
+        QTest::keyClick(platform::WidgetOf(w.opt3), Qt::Key_Space);
         QCOMPARE(SelectedPattern(), 3);
         QCOMPARE(int(Var::MoveType), 3);
         // Tab moves on to the next control.
         w.Slider1.SetFocus();
         QTest::keyClick(slider, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), w.Command1.Widget());
+        QCOMPARE(QApplication::focusWidget(), platform::WidgetOf(w.Command1));
     }
 
     // Among the pattern buttons only the selected one is a tab stop: going round the window
@@ -269,7 +270,7 @@ private Q_SLOTS:
         QFETCH(int, pattern);
         FrmSettings &w = frmSettings.Get();
         QVERIFY(ShowActive(w));
-        QWidget *slider = w.Slider1.Widget();
+        QWidget *slider = platform::WidgetOf(w.Slider1);
         QCOMPARE(QApplication::focusWidget(), slider);
         if (key != 0)
             QTest::keyClick(slider, Qt::Key(key));
@@ -288,7 +289,7 @@ private Q_SLOTS:
             QCOMPARE(visited.count(Q(PatternButton(n).Name())), n == pattern ? 1 : 0);
         // A button that is no tab stop still takes the focus when clicked.
         const int other = pattern == 1 ? 2 : 1;
-        QWidget *button = PatternButton(other).Widget();
+        QWidget *button = platform::WidgetOf(PatternButton(other));
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
         QCOMPARE(QApplication::focusWidget(), button);
         QCOMPARE(SelectedPattern(), other);

@@ -6,6 +6,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/Toolkit.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -118,10 +119,10 @@ private Q_SLOTS:
     {
         FrmSettings &w = frmSettings.Get();
         QCOMPARE(Q(w.Caption()), QString("Setttings"));
-        QCOMPARE(w.Surface()->size(), QSize(426, 347)); // 6390 x 5205 twips
-        QCOMPARE(w.Surface()->minimumSize(), QSize(426, 347));
-        QCOMPARE(w.Surface()->maximumSize(), QSize(426, 347));
-        QVERIFY(!w.Surface()->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(platform::SurfaceOf(w)->size(), QSize(426, 347)); // 6390 x 5205 twips
+        QCOMPARE(platform::SurfaceOf(w)->minimumSize(), QSize(426, 347));
+        QCOMPARE(platform::SurfaceOf(w)->maximumSize(), QSize(426, 347));
+        QVERIFY(!platform::SurfaceOf(w)->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.Slider1.Min(), 1);
         QCOMPARE(w.Slider1.Max(), 9);
         QCOMPARE(w.Slider1.Value(), 6);
@@ -161,7 +162,7 @@ private Q_SLOTS:
     {
         FrmSettings &w = frmSettings.Get();
         QVERIFY(ShowActive(w));
-        QVERIFY(QTest::qWaitForWindowExposed(w.Surface()));
+        QVERIFY(QTest::qWaitForWindowExposed(platform::SurfaceOf(w)));
         QVERIFY(QApplication::focusWidget());
         QCOMPARE(QApplication::focusWidget()->objectName(), QString("Slider1"));
     }
@@ -198,7 +199,7 @@ private Q_SLOTS:
         QVERIFY(ShowActive(w));
         QCOMPARE(w.Image1.Width(), 510.0f);
         QCOMPARE(w.Image1.Height(), 510.0f);
-        QWidget *box = w.Image1.Widget();
+        QWidget *box = platform::WidgetOf(w.Image1);
         QCOMPARE(box->size(), QSize(34, 34));
         const QImage drawn = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(drawn.size(), QSize(34, 34));
@@ -218,7 +219,7 @@ private Q_SLOTS:
         }
         // The picture at its own size from the top left corner of the inside, cut at the
         // border; what it leaves free is the window's background.
-        const QRgb background = w.Surface()->palette().color(QPalette::Window).rgb();
+        const QRgb background = platform::SurfaceOf(w)->palette().color(QPalette::Window).rgb();
         for (int y = 1; y < 33; ++y) {
             for (int x = 1; x < 33; ++x) {
                 const bool picture = x - 1 < width && y - 1 < height;
@@ -249,7 +250,7 @@ private Q_SLOTS:
         QVERIFY(ShowActive(w));
         const std::vector<platform::Form *> before = platform::Forms();
         QCOMPARE(before.size(), std::size_t(afterARun ? 3 : 2));
-        QTest::mouseClick(w.Quit.Widget(), Qt::LeftButton);
+        QTest::mouseClick(platform::WidgetOf(w.Quit), Qt::LeftButton);
         QCOMPARE(testsupport::EndRequests(), 1);
         QCOMPARE(platform::Forms(), before);
         for (platform::Form *form : before)
@@ -271,14 +272,15 @@ private Q_SLOTS:
         QCOMPARE(platform::Forms().size(), std::size_t(3));
         platform::Form *title = Title.Peek();
         platform::Form *stimulation = frmEMDR2.Peek();
-        QVERIFY(w.Surface()->close());
+        QVERIFY(platform::SurfaceOf(w)->close());
         QVERIFY(platform::Forms().empty());
         // None was made anew while the others were unloaded.
         QCOMPARE(Title.Peek(), title);
         QCOMPARE(frmSettings.Peek(), &w);
         QCOMPARE(frmEMDR2.Peek(), stimulation);
         QVERIFY(!title->IsLoaded() && !w.IsLoaded() && !stimulation->IsLoaded());
-        QVERIFY(!w.Surface()->isVisible() && !stimulation->Surface()->isVisible());
+        QVERIFY(!platform::SurfaceOf(w)->isVisible() &&
+                !platform::SurfaceOf(*stimulation)->isVisible());
         // A second close finds nothing to unload.
         platform::Unload(w);
         QVERIFY(platform::Forms().empty());
@@ -320,15 +322,15 @@ private Q_SLOTS:
         QVERIFY(ShowActive(w));
         platform::Control *target = SettingsControl(control);
         QVERIFY(target);
-        QWidget *widget = target->Widget();
+        QWidget *widget = platform::WidgetOf(*target);
         QVERIFY(widget->isVisible());
         QCOMPARE(widget->font().bold(), bold);
         QVERIFY(!CaptionOf(widget).isEmpty());
         QString detail;
         QVERIFY2(CaptionShowsWhole(widget, &detail), qPrintable(detail));
         // Within the client area.
-        const QRect inWindow(widget->mapTo(w.Surface(), QPoint(0, 0)), widget->size());
-        QVERIFY(w.Surface()->rect().contains(inWindow));
+        const QRect inWindow(widget->mapTo(platform::SurfaceOf(w), QPoint(0, 0)), widget->size());
+        QVERIFY(platform::SurfaceOf(w)->rect().contains(inWindow));
     }
 
     void noticeCanBeReadWhereItStands()
@@ -341,16 +343,16 @@ private Q_SLOTS:
         platform::seams::AnswerFileDialog(tone);
         w.Command2_Click();
         QVERIFY(ShowActive(w));
-        QWidget *notice = w.Notice.Widget();
+        QWidget *notice = platform::WidgetOf(w.Notice);
         QVERIFY(notice->isVisible());
-        const QRect box(notice->mapTo(w.Surface(), QPoint(0, 0)), notice->size());
-        QVERIFY(w.Surface()->rect().contains(box));
+        const QRect box(notice->mapTo(platform::SurfaceOf(w), QPoint(0, 0)), notice->size());
+        QVERIFY(platform::SurfaceOf(w)->rect().contains(box));
         // It covers no other control.
         for (platform::Control *other : std::initializer_list<platform::Control *>{
                  &w.Frame1, &w.Label1, &w.Slider1, &w.Label2, &w.Command1, &w.Image1, &w.Command2,
                  &w.CounterOption, &w.Soundtones, &w.cmdContinue, &w.Quit}) {
-            QWidget *widget = other->Widget();
-            const QRect area(widget->mapTo(w.Surface(), QPoint(0, 0)), widget->size());
+            QWidget *widget = platform::WidgetOf(*other);
+            const QRect area(widget->mapTo(platform::SurfaceOf(w), QPoint(0, 0)), widget->size());
             QVERIFY2(!box.intersects(area), other->Name().c_str());
         }
         QCOMPARE(CaptionOf(notice), Q(w.Notice.Caption()));

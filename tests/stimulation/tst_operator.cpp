@@ -3,6 +3,7 @@
 #include "app/Title.h"
 #include "app/shared/Var.h"
 #include "platform/Platform.h"
+#include "platform/Toolkit.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
@@ -439,9 +440,9 @@ private:
     static QWidget *ShowRunningWindow()
     {
         FrmEMDR2 &w = StartRun();
-        if (!QTest::qWaitForWindowActive(w.Surface()))
+        if (!QTest::qWaitForWindowActive(platform::SurfaceOf(w)))
             return nullptr;
-        QWidget *pause = w.Pause.Widget();
+        QWidget *pause = platform::WidgetOf(w.Pause);
         if (QApplication::focusWidget() != pause)
             return nullptr;
         return pause;

@@ -7,6 +7,7 @@
 #include "platform/Form.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/Toolkit.h"
 #include "platform/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
@@ -210,7 +211,7 @@ QStringList TonePair()
 bool ShowActive(platform::Form &form)
 {
     form.Show();
-    QWidget *window = form.Surface()->window();
+    QWidget *window = platform::SurfaceOf(form)->window();
     window->activateWindow();
     return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; });
 }
@@ -257,7 +258,9 @@ QWidget *FocusSettingsControl(const QString &name)
     if (!control || !ShowActive(frmSettings.Get()))
         return nullptr;
     control->SetFocus();
-    return QApplication::focusWidget() == control->Widget() ? control->Widget() : nullptr;
+    return QApplication::focusWidget() == platform::WidgetOf(*control)
+               ? platform::WidgetOf(*control)
+               : nullptr;
 }
 
 } // namespace testsupport

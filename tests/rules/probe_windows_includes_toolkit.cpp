@@ -1,0 +1,5 @@
+// A window's behaviour reaching for the widgets behind its controls, which only the binding
+// and the tests may do.
+#include "platform/Toolkit.h"
+
+int main() {}
