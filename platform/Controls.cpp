@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace platform {
 

@@ -10,7 +10,6 @@
 #include "Named.h"
 #include "Picture.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
