@@ -7,12 +7,28 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <array>
 
 namespace platform {
 
 namespace {
 
 constexpr std::size_t kSampleBytes = sizeof(std::int16_t);
+
+// A block of silence for the trails, written from as often as a trail needs.
+constexpr std::size_t kZeroBytes = 16384;
+const std::int16_t *Zeros()
+{
+    static const std::array<std::int16_t, kZeroBytes / kSampleBytes> zeros{};
+    return zeros.data();
+}
+
+// The silence that follows a tone, in samples: kTrailMs of the tone's own format.
+std::size_t TrailSamples(const DecodedTone &tone)
+{
+    return static_cast<std::size_t>(tone.rate) * PulseAudioDevice::kTrailMs / 1000 *
+           static_cast<std::size_t>(tone.channels);
+}
 
 // Holds the library's lock for the length of a call from the program's thread.
 class Locked
@@ -303,9 +319,12 @@ void PulseAudioDevice::StartPlaying(Voice &voice)
     if (!voice.playing || !voice.stream)
         return;
     voice.started = std::chrono::steady_clock::now();
-    // What the stream still holds of the last tone goes; the whole new tone (or its first
-    // second) is there before the stream runs, so the server cannot run dry inside it. Every
-    // command costs the library's thread a reply: a stream known to be empty is not flushed.
+    // What the stream still holds of the last tone or its trail goes; the whole new tone (or
+    // its first second) is there before the stream runs, so the server cannot run dry inside
+    // it. Every command costs the library's thread a reply: a stream that was never written
+    // to since it was last emptied is not flushed. A stream that ran dry is not taken for
+    // empty: PipeWire's service reports running dry while it still holds the part of the
+    // trail that is shorter than its graph's cycle.
     if (voice.holdsData)
         Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
     const std::size_t firstBytes = static_cast<std::size_t>(kFirstWriteSeconds) *
@@ -317,24 +336,33 @@ void PulseAudioDevice::StartPlaying(Voice &voice)
         voice.uncorked = true;
     }
     // A tone shorter than the server's prebuffering would otherwise wait for more.
-    const std::size_t toneBytes = voice.playing->samples.size() * kSampleBytes;
+    const std::size_t toneBytes =
+        (voice.playing->samples.size() + TrailSamples(*voice.playing)) * kSampleBytes;
     if (toneBytes < voice.prebufBytes)
         Forget(pa_stream_trigger(voice.stream, nullptr, nullptr));
 }
 
+// Hands the server up to `bytes` more of the tone and, once the tone is all there, of its
+// silent trail.
 void PulseAudioDevice::Feed(Voice &voice, std::size_t bytes)
 {
     const DecodedTone &tone = *voice.playing;
     const std::size_t frameBytes = static_cast<std::size_t>(tone.channels) * kSampleBytes;
-    const std::size_t left = (tone.samples.size() - voice.fedSamples) * kSampleBytes;
-    std::size_t n = std::min(bytes, left);
+    const std::size_t toneSamples = tone.samples.size();
+    const std::size_t total = toneSamples + TrailSamples(tone);
+    std::size_t n = std::min(bytes, (total - voice.fedSamples) * kSampleBytes);
     n -= n % frameBytes;
-    if (n == 0)
-        return;
-    if (pa_stream_write(voice.stream, tone.samples.data() + voice.fedSamples, n, nullptr, 0,
-                        PA_SEEK_RELATIVE) == 0) {
-        voice.fedSamples += n / kSampleBytes;
+    while (n > 0) {
+        const bool inTone = voice.fedSamples < toneSamples;
+        const std::int16_t *from = inTone ? tone.samples.data() + voice.fedSamples : Zeros();
+        const std::size_t room = inTone ? (toneSamples - voice.fedSamples) * kSampleBytes
+                                        : kZeroBytes - kZeroBytes % frameBytes;
+        const std::size_t chunk = std::min(n, room);
+        if (pa_stream_write(voice.stream, from, chunk, nullptr, 0, PA_SEEK_RELATIVE) != 0)
+            return;
+        voice.fedSamples += chunk / kSampleBytes;
         voice.holdsData = true;
+        n -= chunk;
     }
 }
 
@@ -355,18 +383,17 @@ void PulseAudioDevice::OnStreamUnderflow(pa_stream *, void *user)
     if (!voice->uncorked)
         return;
     if (voice->playing) {
-        const bool allFed = voice->fedSamples >= voice->playing->samples.size();
+        const DecodedTone &tone = *voice->playing;
+        const bool allFed = voice->fedSamples >= tone.samples.size() + TrailSamples(tone);
         // The stream runs dry as its last block goes to the output, up to the server's queue
-        // before the tone has sounded to its end.
-        const auto length = Length(*voice->playing);
+        // before the tone and its trail have sounded to their end.
+        const auto length = Length(tone) + std::chrono::milliseconds(kTrailMs);
         const auto queue = std::min<std::chrono::steady_clock::duration>(
             std::chrono::milliseconds(2 * kTargetQueueMs), length / 2);
         const bool hadItsTime = std::chrono::steady_clock::now() - voice->started >= length - queue;
         if (!allFed || !hadItsTime)
             return;
     }
-    // Run dry, the stream holds nothing that a flush would take away.
-    voice->holdsData = false;
     voice->device->Silence(*voice);
 }
 

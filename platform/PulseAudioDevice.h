@@ -6,7 +6,8 @@
 // nothing, and it is ready the moment a turn asks for its tone. "Play" drops whatever the
 // stream still holds, hands the server the whole tone at once (a long file: its first second,
 // then more as the server asks), and uncorks; a short tone therefore cannot be broken by a
-// busy moment of the machine. When a tone has run out, its stream is corked again.
+// busy moment of the machine. The tone is followed by a short silent trail (see kTrailMs);
+// when tone and trail have run out, the stream is corked again.
 //
 // The library runs its own thread. Every call from the program's thread takes the library's
 // lock for a few microseconds; nothing here waits on the server. When the server goes away
@@ -39,6 +40,16 @@ public:
     // What the server holds ahead of the sink: enough to bridge a busy moment, little enough
     // that a tone starts within a few milliseconds of its call.
     static constexpr int kTargetQueueMs = 20;
+    // The silence that follows every tone. PipeWire's PulseAudio service takes a stream's
+    // samples only in whole cycles of its graph: when less than a cycle is queued it plays
+    // silence, reports the stream as run dry and keeps what was queued for later. A tone's
+    // last samples would wait there, unheard, until the stream is uncorked for the next
+    // tone, and sound just before it. With the trail behind it the tone's end always lies
+    // within a whole cycle, and what is left over is silence that the next tone's flush
+    // drops. Longer than a cycle of any graph that serves a stream asking kTargetQueueMs
+    // (PipeWire gives such a stream cycles of at most half that), short enough that a stream
+    // does not run on for long after its tone.
+    static constexpr int kTrailMs = 50;
     // How much of a tone is handed over at once before the server asks for more.
     static constexpr int kFirstWriteSeconds = 1;
     // Between two tries to reach a server that went away.

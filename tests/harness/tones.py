@@ -56,6 +56,9 @@ class ToneFile:
             raise ValueError(f"the {side} tone file is not a tone on its own side only")
         self.own = own
         self.first_sound = next(i for i, v in enumerate(own) if abs(v) > SOUND)
+        last_sound = max(i for i, v in enumerate(own) if abs(v) > SOUND)
+        # From the first sound to the last: how long the tone sounds, whatever its rate.
+        self.sound_span = last_sound - self.first_sound + 1
         self.frames = len(own)
 
 

@@ -34,6 +34,11 @@ then hold for the turns judged, and every tone heard must still be a turn's own,
                                       lines), exactly these in this order; alternatives
                                       are separated by '|'
   --min-tones N                       tones heard with judged turns (default 20)
+  --resampled                         the sound server ran at another rate than the files and
+                                      resampled them, so no tone can be its file sample for
+                                      sample: each must instead sound in one piece exactly as
+                                      long as its file sounds (within RESAMPLED_SLACK frames),
+                                      with nothing of it held back or broken off
 Times NS are CLOCK_MONOTONIC nanoseconds, as in TURNS.log.
 Prints a summary and exits 1 when anything fails, 2 when the input cannot be used."""
 import argparse
@@ -63,6 +68,9 @@ MAX_TURN_GAP_MS = 1000.0
 MIN_TONES = 20
 # Of the tones judged, at most this share may have gaps from the sound server running dry.
 MAX_UNDERRUN_SHARE = 1 / 20
+# A resampled tone sounds this many frames longer or shorter than its file at the most: the
+# resampler's filter smears the fades at either end by a frame or two.
+RESAMPLED_SLACK = 4
 
 
 def fail_input(text):
@@ -190,6 +198,7 @@ def parse_arguments():
     parser.add_argument('--silent-from', type=int)
     parser.add_argument('--sound')
     parser.add_argument('--min-tones', type=int, default=MIN_TONES)
+    parser.add_argument('--resampled', action='store_true')
     args = parser.parse_args()
     if args.answered is not None:
         back = args.answered + int(args.back_within * 1e6)
@@ -336,7 +345,15 @@ def main():
             failures.append('the %s tone %.3f s into the run is also on the other side '
                             '(peak %d against %d)' % (tone['side'], at(tone['ns']),
                                                       tone['crosstalk'], tone['peak']))
-        if tone['exact']:
+        if args.resampled:
+            span = refs[tone['side']].sound_span
+            if abs(tone['sound_frames'] - span) <= RESAMPLED_SLACK:
+                exact += 1
+            elif tone is not tones[-1] or tone['ns'] + tone_frames * 1e9 / RATE <= info['ended']:
+                failures.append('the %s tone %.3f s into the run sounds for %d frames, its file '
+                                'for %d: not one whole piece' % (tone['side'], at(tone['ns']),
+                                                                 tone['sound_frames'], span))
+        elif tone['exact']:
             exact += 1
         elif tone.get('gaps'):
             broken.append(tone)
@@ -353,14 +370,15 @@ def main():
             failures.append('the %s tone %.3f s into the run is not its file sample for sample '
                             '(%d frames of sound, the file has %d)'
                             % (tone['side'], at(tone['ns']), tone['sound_frames'], tone_frames))
-    print('tones whole in the recording: %d, sample-exact: %d, broken by the sound server '
-          'running dry: %d' % (len(judged), exact, len(broken)))
+    print('tones whole in the recording: %d, %s: %d, broken by the sound server '
+          'running dry: %d' % (len(judged), 'in one piece of their file\'s length'
+                               if args.resampled else 'sample-exact', exact, len(broken)))
     if len(broken) > MAX_UNDERRUN_SHARE * len(judged):
         failures.append('%d of %d tones broken by the sound server running dry, more than one '
                         'in %d' % (len(broken), len(judged), round(1 / MAX_UNDERRUN_SHARE)))
     print('other channel: %s' % ('digital silence in every tone' if worst_crosstalk == 0
                                  else 'peak %d' % worst_crosstalk))
-    if judged:
+    if judged and not args.resampled:
         middle = judged[len(judged) // 2]
         print('middle tone (%s, %.3f s into the run): %s' % (
             middle['side'], at(middle['ns']),

@@ -4,16 +4,27 @@
 # runs in which the server goes away and comes back, appears only after the start, or moves
 # its output to another device.
 #
-#   tests/e2e/tones/run_tones.sh <path to the built tone_run>
+#   tests/e2e/tones/run_tones.sh [--server pulseaudio|pipewire] <path to the built tone_run>
 #
-# 1. Starts a private PulseAudio whose only output is a null sink, records what reaches the
+# The sound server is the PulseAudio daemon, or PipeWire with WirePlumber and its PulseAudio
+# service (tests/harness/sound_session.sh), as --server says (pulseaudio unless given).
+#
+# 1. Starts a private sound server whose only output is a null sink, records what reaches the
 #    sink while tone_run runs a stimulation with tones on at the fastest speed, and lets
-#    analyse.py check the recording against the turns tone_run printed.
+#    analyse.py check the recording against the turns tone_run printed: every tone its file
+#    sample for sample. Under PipeWire its graph runs at the files' 44.1 kHz for this.
+# 1b. (sound48, PipeWire) The same with PipeWire's graph at its own default of 48 kHz, where
+#    the server resamples every tone: each must sound in one piece, as long as its file, with
+#    nothing of it held back for later.
 # 2. Stops that server and runs tone_run where no sound server can be reached: the run must
 #    go on as usual, end by itself with status 0 and say once that no tones can be heard.
 # 3. Server restart: the server is killed 4 s into a 14 s run and started again (same
 #    command line, same runtime folder) at 7 s. The program lives, says once that no tones
 #    can be heard, and from 2 s after the server answered again every turn has its tone, once.
+#    Under PipeWire "the server" is its own daemon, whose loss ends WirePlumber and leaves
+#    the PulseAudio service refusing clients until all three are started again;
+# 3b. (restart-service, PipeWire) the same with PipeWire's PulseAudio service alone killed
+#    and started again, the daemon and WirePlumber running on.
 # 4. No server at the start: a 10 s run in an empty runtime folder, silent, told once and
 #    nothing else; a server started there at 3 s brings the tones within 2 s of its answer.
 # 5. Output change: 3 s into a 12 s run a second null sink, "phones", is loaded, and at 5 s
@@ -23,7 +34,9 @@
 # null sink is loaded with norewinds=1, so that its monitor records each tone whole.
 #
 # Environment: TONE_SECONDS (default 8) is the length of the run with sound; TONE_STEPS
-# (default "sound silent restart late switch") the steps to run.
+# the steps to run (default "sound silent restart late switch" under PulseAudio, "sound
+# sound48 restart restart-service late switch" under PipeWire: a run without any server is
+# the same whichever server is missing).
 # Exit status: 0 pass, 1 fail, 2 bad use, 77 skipped (no sound server can be started here).
 # The files of a failing run are kept in <build folder>/e2e-tones-failure/.
 set -uo pipefail
@@ -31,11 +44,20 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=SCRIPTDIR/../../harness/sound_session.sh
 source "$here/../../harness/sound_session.sh"
+if [ "${1:-}" = --server ]; then
+    sound_session_server=${2:-}
+    shift 2 || true
+fi
+case $sound_session_server in
+pulseaudio) default_steps="sound silent restart late switch" ;;
+pipewire) default_steps="sound sound48 restart restart-service late switch" ;;
+*) echo "usage: $0 [--server pulseaudio|pipewire] <tone_run>" >&2 && exit 2 ;;
+esac
 program=$(program_argument tone_run "$@") || exit 2
 build_dir=$(dirname "$program")
 seconds=${TONE_SECONDS:-8}
 silent_seconds=4
-steps=" ${TONE_STEPS:-sound silent restart late switch} "
+steps=" ${TONE_STEPS:-$default_steps} "
 left_wav=$build_dir/Tones/beep_l.wav
 right_wav=$build_dir/Tones/beep_r.wav
 
@@ -54,6 +76,7 @@ export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 export HOME=$work/home
 mkdir -p "$HOME"
+sound_session_log=$work/server.log
 
 cleanup() {
     stop_pid "$program_pid"
@@ -147,7 +170,7 @@ start_pulse() {
     [ -n "$poller_pid" ] || arm_poller
     launched_ns=$(now_ns)
     local started
-    sound_session_start >>"$work/pulse.log" 2>&1
+    sound_session_start >>"$work/server.log" 2>&1
     started=$?
     wait "$poller_pid"
     poller_pid=""
@@ -160,7 +183,8 @@ start_pulse() {
 # Records the monitor $2 into $work/$1.raw and $1.stamps, its PID in started_recorder. It may
 # be started before the server: it keeps trying to reach it for some seconds.
 launch_recorder() {
-    python3 "$here/recorder.py" "$work/$1.raw" "$work/$1.stamps" "$2" 2>"$work/$1.err" &
+    # shellcheck disable=SC2046  # the words of the environment
+    env $(sound_session_recorder_env) python3 "$here/recorder.py" "$work/$1.raw" "$work/$1.stamps" "$2" 2>"$work/$1.err" &
     started_recorder=$!
 }
 
@@ -256,24 +280,37 @@ analyse() {
 }
 
 # ---------------------------------------------------------------------------------------
-# 1. With a sound server
+# 1. With a sound server, at the files' rate and (PipeWire) at the graph's own 48 kHz
 
-if step sound; then
+# A recorded run $1 with tones on, checked by analyse.py with the options that follow.
+sound_run() {
+    local name=$1
+    shift
     if ! start_pulse; then
-        echo "SKIP: no sound server can be started on this machine"
-        show "$work/pulse.log" "pulseaudio said"
+        echo "SKIP: no $sound_session_server sound server can be started on this machine"
+        show "$work/server.log" "the sound server said"
         exit 77
     fi
-    start_recorder rec null.monitor
+    start_recorder "rec-$name" null.monitor
     recorder_pid=$started_recorder
+    start_program "$name" "$seconds"
+    finish_run "$name"
+    show "$work/rec-$name.err" "recorder said"
+    told_nothing "$name"
+    analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@" ||
+        fail "the recorded tones do not match the turns"
+}
 
-    echo "== tones through a sound server: a ${seconds} s run at the fastest speed"
-    start_program tones "$seconds"
-    finish_run tones
-    show "$work/rec.err" "recorder said"
-    told_nothing tones
-    python3 "$here/analyse.py" "$work/rec.raw" "$work/rec.stamps" "$work/tones.log" \
-        "$left_wav" "$right_wav" || fail "the recorded tones do not match the turns"
+if step sound; then
+    echo "== tones through $sound_session_server: a ${seconds} s run at the fastest speed"
+    sound_run tones
+fi
+
+if step sound48; then
+    echo "== tones through $sound_session_server resampling to 48 kHz: a ${seconds} s run"
+    sound_session_graph_rate=48000
+    sound_run tones48 --resampled
+    sound_session_graph_rate=44100
 fi
 
 # ---------------------------------------------------------------------------------------
@@ -302,34 +339,44 @@ fi
 # ---------------------------------------------------------------------------------------
 # 3. The sound server killed during a run and started again
 
-if step restart; then
-    echo "== sound server restart: a 14 s run, the server killed at 4 s, started again at 7 s"
-    start_recorded_run restart 14 rec-before
+# The run $1 in which the part $2 of the sound server (see sound_session_kill) is killed.
+restart_run() {
+    local name=$1 part=$2
+    echo "== sound server restart ($part): a 14 s run, killed at 4 s, started again at 7 s"
+    start_recorded_run "$name" 14 "rec-$name-before"
     sleep_until $((t0 + $(ms 4000)))
     killed_ns=$(now_ns)
-    # Killed outright: it leaves its socket and pid file behind, as a crashed server does.
-    stop_pid "$sound_session_pid" KILL
-    sound_session_pid=""
+    # Killed outright: it leaves its socket (and the daemon its pid file) behind, as a crash
+    # does.
+    sound_session_kill "$part"
     # The recorder ends by itself when the server goes.
     stop_pid "$recorder_pid" INT
     recorder_pid=""
+    sleep_until $((t0 + $(ms 6900)))
+    # A PulseAudio service whose PipeWire went refuses clients until it is started again, as
+    # a desktop's service manager does with the daemon: it goes before the watch on its
+    # socket begins, which would take its refusals for an answer.
+    [ "$sound_session_server/$part" = pipewire/server ] && sound_session_kill service
     # The recorder is there from the server's first moment, to show when the tones came.
-    start_pulse_at rec-after 7000 again
+    start_pulse_at "rec-$name-after" 7000 again
     echo "the server was killed $(((killed_ns - t0) / 1000000)) ms after the program was" \
         "started, started again at $(((launched_ns - t0) / 1000000)) ms and answered at" \
         "$(((answered_ns - t0) / 1000000)) ms"
-    await_recorder rec-after "$recorder_pid"
-    finish_run restart
-    told_once restart
+    await_recorder "rec-$name-after" "$recorder_pid"
+    finish_run "$name"
+    told_once "$name"
     echo "-- before the server was killed"
-    analyse "$work/rec-before.raw" "$work/rec-before.stamps" "$work/restart.log" \
+    analyse "$work/rec-$name-before.raw" "$work/rec-$name-before.stamps" "$work/$name.log" \
         --judge-until $((killed_ns - $(ms 300))) --min-tones 10 ||
         fail "the tones before the server was killed do not match the turns"
     echo "-- after the server answered again"
-    analyse "$work/rec-after.raw" "$work/rec-after.stamps" "$work/restart.log" \
+    analyse "$work/rec-$name-after.raw" "$work/rec-$name-after.stamps" "$work/$name.log" \
         --answered "$answered_ns" --back-within 2000 --sound heard,silent,heard --min-tones 10 ||
         fail "the tones after the server came back do not match the turns"
-fi
+}
+
+step restart && restart_run restart server
+step restart-service && restart_run restart-service service
 
 # ---------------------------------------------------------------------------------------
 # 4. No sound server at the start; one appears during the run
