@@ -15,7 +15,10 @@ packages=(
     libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2
 )
 # A real X server with a window manager, a real sound server (tests/harness/).
-servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils python3)
+# Both sound servers of today's desktops: the PulseAudio daemon, and PipeWire with WirePlumber
+# and its PulseAudio service (on a session bus of their own). They install side by side.
+servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils
+    pipewire pipewire-pulse wireplumber dbus python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: screenshots, sound files, the sanitizer builds.
     packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev)

@@ -2,6 +2,7 @@
 # What every script of the harness needs to run helpers of its own and end them again.
 # Sourced (x_session.sh and sound_session.sh source it themselves); safe under set -e.
 #
+#   running PID                    whether the process runs (has not ended)
 #   stop_pid PID [SIGNAL]          ends one process that the script started, by its id: the
 #                                  signal (TERM unless named), then KILL after 5 s
 #   wait_for SECONDS COMMAND...    polls the command until it succeeds; 1 when it never did
@@ -13,14 +14,22 @@
 [ -n "${harness_processes_loaded:-}" ] && return 0
 harness_processes_loaded=1
 
+# Whether the process runs: one that has ended but is not yet reaped by its parent (a server
+# whose starting script has gone is reaped by init, in its own time) has ended.
+running() {
+    local stat
+    [ -n "$1" ] && stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+
 stop_pid() {
     local pid=$1 signal=${2:-TERM}
-    [ -n "$pid" ] || return 0
-    kill -0 "$pid" 2>/dev/null || return 0
+    running "$pid" || return 0
     kill "-$signal" "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
+    for _ in $(seq 100); do
+        running "$pid" || return 0
+        sleep 0.05
     done
     kill -9 "$pid" 2>/dev/null || true
 }

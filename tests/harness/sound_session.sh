@@ -129,19 +129,15 @@ sound_session_spawn() {
     sound_session_started=$!
 }
 
-alive() {
-    [ -n "$1" ] && kill -0 "$1" 2>/dev/null
-}
-
 sound_session_launch_pipewire() {
     sound_session_pipewire_config
-    if ! alive "$sound_session_bus_pid"; then
+    if ! running "$sound_session_bus_pid"; then
         local bus
         bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || return 1
         sound_session_bus_address=$(sed -n 1p <<<"$bus")
         sound_session_bus_pid=$(sed -n 2p <<<"$bus")
     fi
-    if ! alive "$sound_session_pw_pid"; then
+    if ! running "$sound_session_pw_pid"; then
         # A PulseAudio service left from before the daemon went refuses clients: it goes too.
         stop_pid "$sound_session_pid"
         sound_session_pid=""
@@ -153,11 +149,11 @@ sound_session_launch_pipewire() {
         # WirePlumber and the service need the daemon's socket.
         wait_for 5 test -S "$XDG_RUNTIME_DIR/pipewire-0"
     fi
-    if ! alive "$sound_session_wp_pid"; then
+    if ! running "$sound_session_wp_pid"; then
         sound_session_spawn wireplumber
         sound_session_wp_pid=$sound_session_started
     fi
-    if ! alive "$sound_session_pid"; then
+    if ! running "$sound_session_pid"; then
         sound_session_spawn pipewire-pulse
         sound_session_pid=$sound_session_started
     fi
@@ -202,11 +198,14 @@ sound_session_kill() {
         if [ "$sound_session_server" = pipewire ]; then
             stop_pid "$sound_session_pw_pid" KILL
             # WirePlumber ends with the daemon's connection.
-            wait_for 5 sh -c "! kill -0 $sound_session_wp_pid" || stop_pid "$sound_session_wp_pid"
+            wait_for 5 eval "! running $sound_session_wp_pid" || stop_pid "$sound_session_wp_pid"
             sound_session_pw_pid=""
             sound_session_wp_pid=""
         else
             stop_pid "$sound_session_pid" KILL
+            # The daemon's pid file stays, as after a crash; a successor takes it for a
+            # running daemon for as long as the dead one is not yet reaped.
+            wait_for 5 eval "[ ! -e /proc/$sound_session_pid ]"
             sound_session_pid=""
         fi
         ;;
