@@ -7,6 +7,11 @@
 
 namespace platform {
 
+// The program's name, and the id of its desktop entry (tarrowin.desktop): the desktop's dock
+// and sound settings show the program's windows and streams under that entry's name and icon.
+inline constexpr const char *kProgramName = "Tarrowin";
+inline constexpr const char *kDesktopId = "tarrowin";
+
 // Runs the program: starts the toolkit, calls `start` to show the first window, handles
 // events until the last window has been unloaded, frees the windows and returns the exit
 // status for main.

@@ -1,7 +1,10 @@
 #include "PulseAudioDevice.h"
 
+#include "Platform.h"
+
 #include <pulse/context.h>
 #include <pulse/mainloop-api.h>
+#include <pulse/proplist.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
@@ -48,6 +51,32 @@ void Forget(pa_operation *operation)
 {
     if (operation)
         pa_operation_unref(operation);
+}
+
+// What the desktop's sound settings show of a stream: the side its tone sounds on, so that the
+// practitioner can tell the two apart. A tone on both sides, or none, is a plain tone.
+const char *SideOf(const DecodedTone &tone)
+{
+    bool left = false;
+    bool right = false;
+    if (tone.channels == 2) {
+        for (std::size_t i = 0; i + 1 < tone.samples.size() && !(left && right); i += 2) {
+            left = left || tone.samples[i] != 0;
+            right = right || tone.samples[i + 1] != 0;
+        }
+    }
+    if (left != right)
+        return left ? "Left tone" : "Right tone";
+    return "Tone";
+}
+
+// A property list of the given properties, to be freed by the caller.
+pa_proplist *Properties(std::initializer_list<std::pair<const char *, const char *>> properties)
+{
+    pa_proplist *list = pa_proplist_new();
+    for (const auto &[key, value] : properties)
+        pa_proplist_sets(list, key, value);
+    return list;
 }
 
 std::chrono::steady_clock::duration Length(const DecodedTone &tone)
@@ -116,7 +145,13 @@ PulseAudioDevice::~PulseAudioDevice()
 void PulseAudioDevice::Connect()
 {
     pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
-    context_ = pa_context_new(api, "Tarrowin");
+    // The server, and the desktop's sound settings, know the program by its desktop entry: its
+    // name and icon there, and the output chosen for it, remembered under its id.
+    pa_proplist *properties = Properties({{PA_PROP_APPLICATION_NAME, kProgramName},
+                                          {PA_PROP_APPLICATION_ID, kDesktopId},
+                                          {PA_PROP_APPLICATION_ICON_NAME, kDesktopId}});
+    context_ = pa_context_new_with_proplist(api, kProgramName, properties);
+    pa_proplist_free(properties);
     if (!context_) {
         SetLink(Link::Lost);
         ScheduleRetry();
@@ -235,6 +270,7 @@ void PulseAudioDevice::TakeSpare(Voice &voice)
     voice.streamChannels = spare_.streamChannels;
     voice.streamReady = spare_.streamReady;
     voice.prebufBytes = spare_.prebufBytes;
+    voice.streamName = spare_.streamName;
     voice.holdsData = false;
     spare_.stream = nullptr;
     spare_.streamReady = false;
@@ -250,7 +286,11 @@ void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
     if (!pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_DEFAULT) &&
         !pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_AUX))
         return;
-    pa_stream *stream = pa_stream_new(context_, "Tone", &format, &map);
+    voice.streamName = voice.tone ? SideOf(*voice.tone) : "Tone";
+    pa_proplist *properties = Properties({{PA_PROP_MEDIA_NAME, voice.streamName}});
+    pa_stream *stream =
+        pa_stream_new_with_proplist(context_, voice.streamName, &format, &map, properties);
+    pa_proplist_free(properties);
     if (!stream)
         return;
     Watch(stream, &voice);
@@ -287,6 +327,19 @@ void PulseAudioDevice::DropStream(Voice &voice)
     pa_stream_unref(stream);
 }
 
+// A stream is named after the side of the tone its voice holds; a spare given to a voice, or
+// a voice given the other side's tone, is named anew.
+void PulseAudioDevice::NameStream(Voice &voice)
+{
+    if (!voice.stream || !voice.streamReady || !voice.tone)
+        return;
+    const char *name = SideOf(*voice.tone);
+    if (name == voice.streamName)
+        return;
+    voice.streamName = name;
+    Forget(pa_stream_set_name(voice.stream, name, nullptr, nullptr));
+}
+
 void PulseAudioDevice::OnStreamState(pa_stream *stream, void *user)
 {
     auto *voice = static_cast<Voice *>(user);
@@ -296,6 +349,7 @@ void PulseAudioDevice::OnStreamState(pa_stream *stream, void *user)
         voice->streamReady = true;
         if (const pa_buffer_attr *attr = pa_stream_get_buffer_attr(stream))
             voice->prebufBytes = attr->prebuf;
+        device->NameStream(*voice);
         if (voice->playPending) {
             voice->playPending = false;
             device->StartPlaying(*voice);
@@ -457,8 +511,10 @@ AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
     Locked lock(loop_);
     Voice &v = *voices_[static_cast<std::size_t>(voice)];
     v.tone = std::move(tone);
-    if (v.tone)
+    if (v.tone) {
         EnsureStream(v);
+        NameStream(v);
+    }
     return result;
 }
 

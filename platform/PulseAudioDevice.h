@@ -94,7 +94,8 @@ private:
         bool streamReady = false;
         bool playPending = false; // "Play" came before the stream was ready
         bool uncorked = false;
-        bool holdsData = false; // written to since the stream was last emptied
+        bool holdsData = false;           // written to since the stream was last emptied
+        const char *streamName = nullptr; // what the server shows of it
         // Below this much queued the server waits before it plays (it says at the start).
         std::size_t prebufBytes = static_cast<std::size_t>(-1);
     };
@@ -108,6 +109,7 @@ private:
     void TakeSpare(Voice &voice);
     void ConnectStream(Voice &voice, int rate, int channels);
     void DropStream(Voice &voice);
+    void NameStream(Voice &voice);
     static void Watch(pa_stream *stream, Voice *voice);
     void Start(Voice &voice);
     void StartPlaying(Voice &voice);

@@ -12,6 +12,8 @@
 # trap that calls sound_session_stop. Nothing goes through systemd: every process is started
 # here and stopped by its PID.
 #
+# As on a desktop, the server remembers the output chosen for a program's streams (PulseAudio's
+# stream-restore module, WirePlumber's own), in the session's HOME or runtime folder.
 # Under PulseAudio every null sink is loaded with norewinds=1: when a stream starts, the
 # server would otherwise rewrite the part of the sink's buffer that the monitor has already
 # handed out, and a recording of the monitor would miss the first milliseconds of the tone.
@@ -99,7 +101,8 @@ sound_session_launch() {
     fi
     pulseaudio --daemonize=yes --exit-idle-time=-1 --disable-shm=yes -n \
         --load="module-null-sink sink_name=null $sound_session_sink_format" \
-        --load='module-native-protocol-unix' ${sound_session_log:+"--log-target=file:$sound_session_log"}
+        --load='module-native-protocol-unix' --load=module-stream-restore \
+        ${sound_session_log:+"--log-target=file:$sound_session_log"}
 }
 
 # PipeWire's configuration, state and session bus live in the runtime folder: nothing of the

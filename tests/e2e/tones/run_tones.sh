@@ -30,6 +30,9 @@
 # 5. Output change: 3 s into a 12 s run a second null sink, "phones", is loaded, and at 5 s
 #    it is made the default; from half a second later the tones sound on it, and no longer
 #    on the first.
+# 6. (remember) The desktop's sound settings: the program's streams carry its desktop entry's
+#    id and icon and say which side they sound; moved to a second output during one run,
+#    the next run of the program sounds there from its first tone, and not on the first.
 # The sound server (tests/harness/sound_session.sh) is started and stopped by its PID; every
 # null sink is loaded with norewinds=1, so that its monitor records each tone whole.
 #
@@ -49,8 +52,8 @@ if [ "${1:-}" = --server ]; then
     shift 2 || true
 fi
 case $sound_session_server in
-pulseaudio) default_steps="sound silent restart late switch" ;;
-pipewire) default_steps="sound sound48 restart restart-service late switch" ;;
+pulseaudio) default_steps="sound silent restart late switch remember" ;;
+pipewire) default_steps="sound sound48 restart restart-service late switch remember" ;;
 *) echo "usage: $0 [--server pulseaudio|pipewire] <tone_run>" >&2 && exit 2 ;;
 esac
 program=$(program_argument tone_run "$@") || exit 2
@@ -430,6 +433,49 @@ if step switch; then
     analyse "$work/rec-phones.raw" "$work/rec-phones.stamps" "$work/switch.log" \
         --judge-from $((switch_end + $(ms 500))) --sound heard ||
         fail "the tones on the output made the default do not match the turns"
+fi
+
+# ---------------------------------------------------------------------------------------
+# 6. The output chosen for the program in the desktop's sound settings is remembered
+
+# The ids of the program's streams on the server, one a line.
+program_streams() {
+    pactl list sink-inputs | awk '/^Sink Input #/ { id = substr($3, 2) }
+        /application.id = "tarrowin"/ { print id }'
+}
+
+if step remember; then
+    echo "== the output chosen for the program: moved during a 5 s run, used by the next"
+    start_pulse || fail "the sound server could not be started"
+    sound_session_add_sink phones || fail "the second null sink cannot be loaded"
+    start_program remember-first 5
+    wait_for 10 eval '[ "$(pactl list sink-inputs | grep -c -E "media.name = \"(Left|Right) tone\"")" -ge 2 ]' ||
+        fail "the program's streams do not say which side they sound"
+    pactl list sink-inputs >"$work/inputs.log"
+    for property in 'application.id = "tarrowin"' 'application.icon_name = "tarrowin"' \
+        'application.name = "Tarrowin"' 'media.name = "Left tone"' 'media.name = "Right tone"'; do
+        grep -q -F "$property" "$work/inputs.log" ||
+            { show "$work/inputs.log" "the server lists"; fail "no stream has $property"; }
+    done
+    for id in $(program_streams); do
+        pactl move-sink-input "$id" phones || fail "the program's stream $id cannot be moved"
+    done
+    wait_program remember-first
+    start_recorder rec-chosen phones.monitor
+    recorder_pid=$started_recorder
+    start_recorder rec-left null.monitor
+    recorder2_pid=$started_recorder
+    t0=$(now_ns)
+    start_program remember-next 5
+    finish_run remember-next
+    told_nothing remember-next
+    echo "-- on the output chosen in the run before"
+    analyse "$work/rec-chosen.raw" "$work/rec-chosen.stamps" "$work/remember-next.log" \
+        --sound heard || fail "the next run did not sound on the output chosen for it"
+    echo "-- on the output left"
+    analyse "$work/rec-left.raw" "$work/rec-left.stamps" "$work/remember-next.log" \
+        --judge-until "$t0" --silent-from "$t0" --min-tones 0 ||
+        fail "the next run sounded on the output it was moved away from"
 fi
 
 echo "PASS"
