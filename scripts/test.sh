@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program and every test (installing what they need) and runs them all: unit and
 # integration tests on the offscreen platform, end-to-end tests under a real X server and a
-# real sound server that the tests start and stop themselves. Then the same suite once more,
-# built with AddressSanitizer and UndefinedBehaviorSanitizer, and the sound output's tests
-# built with ThreadSanitizer. The build treats every warning as an error.
+# real sound server that the tests start and stop themselves, and the sound output's tests
+# built with ThreadSanitizer. Then the same suite once more, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer. The build treats every warning as an error.
 #
 #   scripts/test.sh                     on this machine's own release
 #   scripts/test.sh --quick             the inner loop: unit and window tests, no sanitizers
@@ -86,8 +86,5 @@ if [ "${TARROWIN_SKIP_SANITIZERS:-0}" != 1 ]; then
     # its own: both are left out here.
     (cd "$asan_dir" && ctest --output-on-failure -j1 --timeout 900 -LE 'fuzz|package') ||
         status=$?
-
-    echo "== The sound output's tests under ThreadSanitizer =="
-    tests/platform/run_tsan.sh "${TARROWIN_TSAN_BUILD_DIR:-build-tsan}" || status=$?
 fi
 exit $status
