@@ -12,7 +12,6 @@
 #include "platform/SoundOutput.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +20,12 @@
 #include <pulse/simple.h>
 
 #include <sndfile.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -34,14 +39,58 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Runs a command of the sound server's tools, its output kept off the test's own.
-int Quietly(const QString &program, const QStringList &arguments)
+// Runs a command of the sound server's tools and gives its exit status (-1: it did not end
+// normally within 20 s), its standard output in `output` if asked for, else nowhere.
+//
+// Started with posix_spawn rather than a fork: once the sound library's thread runs, a fork
+// would leave ThreadSanitizer unable to judge the rest of the test ("starting new threads
+// after multi-threaded fork is not supported"), and a race in the sound output's callbacks
+// would pass unseen.
+int Run(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000))
+    std::vector<std::string> words{program.toStdString()};
+    for (const QString &argument : arguments)
+        words.push_back(argument.toStdString());
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int pipeFds[2] = {-1, -1};
+    if (output && ::pipe2(pipeFds, O_CLOEXEC) != 0)
         return -1;
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output)
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (output) {
+        ::close(pipeFds[1]);
+        std::string text;
+        char block[4096];
+        for (ssize_t n; spawned == 0 && (n = ::read(pipeFds[0], block, sizeof block)) > 0;)
+            text.append(block, static_cast<std::size_t>(n));
+        ::close(pipeFds[0]);
+        *output = QString::fromStdString(text);
+    }
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -154,8 +203,8 @@ class TstSoundServer : public QObject
     }
     static int Session(const QStringList &arguments)
     {
-        return Quietly(QStringLiteral(TARROWIN_HARNESS "/sound_server.sh"),
-                       QStringList{Server()} + arguments);
+        return Run(QStringLiteral(TARROWIN_HARNESS "/sound_server.sh"),
+                   QStringList{Server()} + arguments);
     }
     bool StartServer() { return Session({"start"}) == 0; }
     void StopServer() { Session({"stop"}); }
@@ -202,9 +251,9 @@ class TstSoundServer : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const QStringList programs =
-            Server() == "pipewire" ? QStringList{"pipewire", "wireplumber", "pipewire-pulse"}
-                                   : QStringList{"pulseaudio"};
+        const QStringList programs = Server() == "pipewire"
+                                         ? QStringList{"pipewire", "wireplumber", "pipewire-pulse"}
+                                         : QStringList{"pulseaudio"};
         for (const QString &program : programs + QStringList{"pactl"}) {
             if (QStandardPaths::findExecutable(program).isEmpty())
                 QSKIP(qPrintable(program + " is not installed: no sound server can be started"));
@@ -271,10 +320,8 @@ private Q_SLOTS:
         const int heard = recorder.TakeSoundMs();
         QVERIFY2(heard >= 250 && heard <= 400, qPrintable(QString::number(heard)));
         // Both streams corked while nothing sounds.
-        QProcess pactl;
-        pactl.start("pactl", {"list", "sink-inputs"});
-        QVERIFY(pactl.waitForFinished(5000));
-        const QString inputs = QString::fromLocal8Bit(pactl.readAllStandardOutput());
+        QString inputs;
+        QCOMPARE(Run("pactl", {"list", "sink-inputs"}, &inputs), 0);
         QVERIFY2(inputs.count("Corked: yes") >= 2 && !inputs.contains("Corked: no"),
                  qPrintable(inputs));
 
@@ -404,10 +451,10 @@ private Q_SLOTS:
         device->Play(voice);
         QVERIFY(Soon([&] { return !device->Sounding(voice); }, 1000ms));
 
-        QCOMPARE(Quietly("pactl", {"load-module", "module-null-sink", "sink_name=phones",
-                                   "rate=44100", "channels=2", "format=s16le", "norewinds=1"}),
+        QCOMPARE(Run("pactl", {"load-module", "module-null-sink", "sink_name=phones", "rate=44100",
+                               "channels=2", "format=s16le", "norewinds=1"}),
                  0);
-        QCOMPARE(Quietly("pactl", {"set-default-sink", "phones"}), 0);
+        QCOMPARE(Run("pactl", {"set-default-sink", "phones"}), 0);
         Recorder phones("phones.monitor");
         Recorder speakers("null.monitor");
         QVERIFY(phones.Recording() && speakers.Recording());
