@@ -312,15 +312,23 @@ void Image::SetPicture(const Picture &picture)
 {
     picture_ = picture;
     View().SetPixmap(picture.Pixmap());
-    if (picture.Pixmap() && sizeToPicture_) {
-        Move(Left(), Top(), TwipsOf(picture.WidthPixels()), TwipsOf(picture.HeightPixels()));
-    }
+    FitPicture();
 }
 
 void Image::SetBorder(bool singleLine)
 {
     View().setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
     View().setLineWidth(1);
+    FitPicture();
+}
+
+void Image::FitPicture()
+{
+    if (!picture_.Pixmap())
+        return;
+    const int border = 2 * View().frameWidth();
+    Move(Left(), Top(), TwipsOf(picture_.WidthPixels() + border),
+         TwipsOf(picture_.HeightPixels() + border));
 }
 
 // ---------------------------------------------------------------------------------------
