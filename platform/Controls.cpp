@@ -177,6 +177,8 @@ Label::Label(Container &parent, const std::string &name) : ControlOf(parent, nam
     // Labels are drawn on the window's surface, under the buttons.
     Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
     Widget()->lower();
+    // Text starts at the top left of the box, not in the middle of its height.
+    SetAlignment(Align::Left);
 }
 
 void Label::SetCaption(const std::string &caption)

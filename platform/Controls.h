@@ -116,6 +116,7 @@ private:
     std::function<void()> click_;
 };
 
+// Text set from the top of its box, on the left unless centred.
 class Label : public ControlOf<QLabel>
 {
 public:
