@@ -56,9 +56,9 @@ FrmSettingsForm::FrmSettingsForm()
     Label2.SetFont(kKeyLabelFont);
 
     Define(Command1, {"Change Picture", 960, 2760, 1935, 495, 3});
+    // Not stretched: it takes the size of its picture, 510 for the face with its border.
     Image1.Move(4200, 2760, 510, 510);
     Image1.SetBorder(true);
-    Image1.SetSizeToPicture(false);
     Image1.SetPicture(BuiltInPicture(":/forms/Face.ico"));
 
     Define(Command2, {"Change Tone", 960, 3600, 1935, 495, 14});

@@ -177,6 +177,8 @@ Label::Label(Container &parent, const std::string &name) : ControlOf(parent, nam
     // Labels are drawn on the window's surface, under the buttons.
     Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
     Widget()->lower();
+    // Text starts at the top left of the box, not in the middle of its height.
+    SetAlignment(Align::Left);
 }
 
 void Label::SetCaption(const std::string &caption)
@@ -312,15 +314,23 @@ void Image::SetPicture(const Picture &picture)
 {
     picture_ = picture;
     View().SetPixmap(picture.Pixmap());
-    if (picture.Pixmap() && sizeToPicture_) {
-        Move(Left(), Top(), TwipsOf(picture.WidthPixels()), TwipsOf(picture.HeightPixels()));
-    }
+    FitPicture();
 }
 
 void Image::SetBorder(bool singleLine)
 {
     View().setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
     View().setLineWidth(1);
+    FitPicture();
+}
+
+void Image::FitPicture()
+{
+    if (!picture_.Pixmap())
+        return;
+    const int border = 2 * View().frameWidth();
+    Move(Left(), Top(), TwipsOf(picture_.WidthPixels() + border),
+         TwipsOf(picture_.HeightPixels() + border));
 }
 
 // ---------------------------------------------------------------------------------------

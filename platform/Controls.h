@@ -116,6 +116,7 @@ private:
     std::function<void()> click_;
 };
 
+// Text set from the top of its box, on the left unless centred.
 class Label : public ControlOf<QLabel>
 {
 public:
@@ -179,23 +180,21 @@ private:
 };
 
 // A picture drawn on the window's surface, under the buttons, never over them. It never
-// stretches its picture. By default it takes the picture's size; a box of fixed size instead
-// shows the picture at its own size from its top left corner inside the border: a smaller
-// picture leaves space, a larger one is cut at the border.
+// stretches its picture: it takes the picture's size, with its border round it, and keeps its
+// top left corner where it stands.
 class Image : public ControlOf<detail::ImageWidget>
 {
 public:
     Image(Container &parent, const std::string &name);
     const Picture &GetPicture() const { return picture_; }
     void SetPicture(const Picture &picture);
-    // A flat border of one line, drawn around the picture, never under it.
+    // A flat border of one line, drawn around the picture, never under it: the control is
+    // two pixels wider and higher than its picture.
     void SetBorder(bool singleLine);
-    // Whether the control takes the size of each picture it is given (the default).
-    void SetSizeToPicture(bool follow) { sizeToPicture_ = follow; }
 
 private:
+    void FitPicture();
     Picture picture_;
-    bool sizeToPicture_ = true;
 };
 
 // A horizontal slider with whole positions. Its click is raised by a change the

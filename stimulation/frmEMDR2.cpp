@@ -152,6 +152,8 @@ void FrmEMDR2::Form_Activate()
     Var::Paused = 0;
     Var::PassCount = 0;
     Form_Resize();
+    // The tone box may have changed while the settings window was in front.
+    ShowSoundState(notices::SoundProblem());
 }
 
 // A picture that cannot be shown leaves the previous one in place: the run starts as usual
@@ -295,10 +297,14 @@ void FrmEMDR2::PlaceSoundLine()
 }
 
 // While no tones can be heard the line says so; when they are back it says that for a few
-// seconds and goes.
+// seconds and goes. This window is the client's screen: a run without tones shows no word of
+// them, and the settings window's notice tells the practitioner in any case.
 void FrmEMDR2::ShowSoundState(const std::string &problem)
 {
-    if (!problem.empty()) {
+    const bool tonesAskedFor = frmSettings.IsLoaded() && frmSettings->Soundtones.Value() != 0;
+    if (!tonesAskedFor) {
+        HideSoundLine();
+    } else if (!problem.empty()) {
         SoundLineTimer.SetEnabled(false);
         SoundLine.SetCaption("No tones can be heard: the sound server does not answer");
         SoundLine.SetVisible(true);
@@ -309,6 +315,11 @@ void FrmEMDR2::ShowSoundState(const std::string &problem)
 }
 
 void FrmEMDR2::SoundLineTimer_Timer()
+{
+    HideSoundLine();
+}
+
+void FrmEMDR2::HideSoundLine()
 {
     SoundLineTimer.SetEnabled(false);
     SoundLine.SetVisible(false);

@@ -69,6 +69,7 @@ private:
     void LoadChosenPicture();
     void ReportToneProblem(const std::string &text);
     void PlaceSoundLine();
+    void HideSoundLine();
 
     std::set<std::string> refusedPictures_; // the pictures refused, each told about once
 };

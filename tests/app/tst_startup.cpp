@@ -1,5 +1,6 @@
 // Start-up with the title window and the ways the program ends: in this process through the
-// windows' own handlers, and as whole programs whose exit status and output are checked.
+// windows' own handlers, and as whole programs whose exit status and output are checked. Also
+// where the labels of the three windows set their text in their boxes.
 #include "app/Title.h"
 #include "app/shared/Notices.h"
 #include "app/shared/Var.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -32,6 +34,35 @@ bool LabelCaptionFits(const platform::Label &label)
     const QRect area = widget->contentsRect();
     const int flags = int(widget->alignment()) | (widget->wordWrap() ? Qt::TextWordWrap : 0);
     return area.contains(QFontMetrics(widget->font()).boundingRect(area, flags, widget->text()));
+}
+
+// The first row of a picture of text that holds ink: a pixel well darker than the background.
+int FirstInkRow(const QImage &image, QRgb background)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(background) - qGray(image.pixel(x, y)) > 100)
+                return y;
+    return -1;
+}
+
+// The first row of ink of a label as the toolkit draws it, and of its text set at the top of
+// the same box with the same horizontal alignment and wrapping.
+std::pair<int, int> FirstLineOfLabel(QLabel *label)
+{
+    const QImage drawn = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QColor background = label->palette().color(QPalette::Window);
+    QImage atTop(drawn.size(), QImage::Format_RGB32);
+    atTop.fill(background);
+    {
+        QPainter painter(&atTop);
+        painter.setFont(label->font());
+        painter.setPen(label->palette().color(QPalette::WindowText));
+        const int flags = int(label->alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop |
+                          (label->wordWrap() ? Qt::TextWordWrap : 0);
+        painter.drawText(label->contentsRect(), flags, label->text());
+    }
+    return {FirstInkRow(drawn, background.rgb()), FirstInkRow(atTop, background.rgb())};
 }
 
 // A program of the build beside this test, run headless with the dummy sound driver.
@@ -122,6 +153,38 @@ private Q_SLOTS:
         QVERIFY(frmSettings.IsLoaded());
         QVERIFY(frmSettings->Visible());
         QVERIFY(!t.Visible());
+    }
+
+    // Every label of the three windows starts its text at the top of its box, the centred
+    // ones too; none is set in the middle of its height.
+    void labelsStartAtTheTop_data()
+    {
+        testsupport::TextRows("label", {{"title notice", "Title.Label1"},
+                                        {"credit line, centred", "Title.Label2"},
+                                        {"Speed", "frmSettings.Label1"},
+                                        {"slider hint, centred", "frmSettings.Label2"},
+                                        {"F1", "frmSettings.Label6"},
+                                        {"settings notice", "frmSettings.Notice"},
+                                        {"pass count, centred", "frmEMDR2.Passcount"},
+                                        {"sound line", "frmEMDR2.SoundLine"}});
+    }
+    void labelsStartAtTheTop()
+    {
+        QFETCH(QString, label);
+        const QString window = label.section('.', 0, 0);
+        platform::Form &form = window == "Title" ? static_cast<platform::Form &>(Title.Get())
+                               : window == "frmSettings"
+                                   ? static_cast<platform::Form &>(frmSettings.Get())
+                                   : testsupport::StillWindow();
+        auto *widget = platform::SurfaceOf(form)->findChild<QLabel *>(label.section('.', 1));
+        QVERIFY(widget);
+        // The notice and the sound line are empty until there is something to tell.
+        if (widget->text().isEmpty())
+            widget->setText("No tones can be heard: the sound server does not answer");
+        widget->setVisible(true);
+        const auto [drawn, atTop] = FirstLineOfLabel(widget);
+        QVERIFY(atTop >= 0 && atTop < QFontMetrics(widget->font()).height());
+        QCOMPARE(drawn, atTop);
     }
 
     // ---- Start-up --------------------------------------------------------------------------

@@ -13,12 +13,14 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,6 +108,26 @@ bool CaptionShowsWhole(QWidget *widget, QString *detail)
     return whole > 0 && shown >= whole * 97 / 100;
 }
 
+// Whether a control shows over a picture of this colour beneath it: a button is drawn whole,
+// a check box its tick box; either way hardly any of the picture shows through.
+bool ShowsAbove(const QImage &window, const platform::Control &control, QRgb picture)
+{
+    QWidget *widget = platform::WidgetOf(control);
+    QRect area(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
+    if (auto *check = qobject_cast<QCheckBox *>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(check);
+        area = widget->style()
+                   ->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check)
+                   .translated(area.topLeft());
+    }
+    int through = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            through += window.pixel(x, y) == picture ? 1 : 0;
+    return area.width() > 4 && through * 20 < area.width() * area.height();
+}
+
 } // namespace
 
 class TstSettingsScreen : public WindowTest
@@ -167,20 +189,22 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget()->objectName(), QString("Slider1"));
     }
 
-    // The preview is a box of 510 x 510 twips with a flat border of one line that shows
-    // all round it; the picture stands inside at its own size, from the top left corner: a
-    // smaller one leaves space, a larger one is cut at the border.
-    void previewKeepsItsBoxAndBorder_data()
+    // The preview takes the size of its picture, a flat line of one pixel round it (510
+    // twips for a 32 x 32 picture), with its top left corner where it is stored. A picture
+    // larger than its place reaches under the controls beside and below it, which stay drawn
+    // above it and take their clicks.
+    void previewTakesTheSizeOfItsPicture_data()
     {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::newRow("the stored face") << 0 << 0;
         QTest::newRow("smaller, 8 x 12") << 8 << 12;
-        QTest::newRow("as large as the inside, 32 x 32") << 32 << 32;
-        QTest::newRow("larger, 80 x 40") << 80 << 40;
-        QTest::newRow("larger, 20 x 90") << 20 << 90;
+        QTest::newRow("32 x 32") << 32 << 32;
+        QTest::newRow("larger, 64 x 48") << 64 << 48;
+        QTest::newRow("tall, 20 x 90") << 20 << 90;
+        QTest::newRow("larger than the window, 500 x 400") << 500 << 400;
     }
-    void previewKeepsItsBoxAndBorder()
+    void previewTakesTheSizeOfItsPicture()
     {
         QFETCH(int, width);
         QFETCH(int, height);
@@ -196,37 +220,40 @@ private Q_SLOTS:
             w.Command1_Click();
             QCOMPARE(w.Image1.GetPicture().WidthPixels(), width);
         }
+        const bool chosen = width > 0;
+        if (!chosen)
+            width = height = 32;
         QVERIFY(ShowActive(w));
-        QCOMPARE(w.Image1.Width(), 510.0f);
-        QCOMPARE(w.Image1.Height(), 510.0f);
+        QCOMPARE(w.Image1.Left(), 4200.0f);
+        QCOMPARE(w.Image1.Top(), 2760.0f);
+        QCOMPARE(w.Image1.Width(), static_cast<float>((width + 2) * 15));
+        QCOMPARE(w.Image1.Height(), static_cast<float>((height + 2) * 15));
         QWidget *box = platform::WidgetOf(w.Image1);
-        QCOMPARE(box->size(), QSize(34, 34));
+        QCOMPARE(box->pos(), QPoint(280, 184));
         const QImage drawn = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(drawn.size(), QSize(34, 34));
-        // The border: one dark line all round, the same ink everywhere.
+        QCOMPARE(drawn.size(), QSize(width + 2, height + 2));
+        // The border: one dark line all round, the same ink everywhere; the picture fills the
+        // inside.
         const QRgb line = drawn.pixel(0, 0);
         QVERIFY2(Darkness(line) > 128, qPrintable(QString::number(line, 16)));
-        for (int i = 0; i < 34; ++i) {
-            QCOMPARE(drawn.pixel(i, 0), line);
-            QCOMPARE(drawn.pixel(i, 33), line);
-            QCOMPARE(drawn.pixel(0, i), line);
-            QCOMPARE(drawn.pixel(33, i), line);
-        }
-        if (width == 0) {
-            // The face fills the inside: no border ink in it.
-            QVERIFY(drawn.pixel(16, 16) != line);
-            return;
-        }
-        // The picture at its own size from the top left corner of the inside, cut at the
-        // border; what it leaves free is the window's background.
-        const QRgb background = platform::SurfaceOf(w)->palette().color(QPalette::Window).rgb();
-        for (int y = 1; y < 33; ++y) {
-            for (int x = 1; x < 33; ++x) {
-                const bool picture = x - 1 < width && y - 1 < height;
-                QVERIFY2(drawn.pixel(x, y) == (picture ? colour.rgb() : background),
+        for (int x = 0; x <= width + 1; ++x)
+            QVERIFY(drawn.pixel(x, 0) == line && drawn.pixel(x, height + 1) == line);
+        for (int y = 0; y <= height + 1; ++y)
+            QVERIFY(drawn.pixel(0, y) == line && drawn.pixel(width + 1, y) == line);
+        QVERIFY(drawn.pixel(16, 16) != line);
+        for (int y = 1; chosen && y <= height; ++y)
+            for (int x = 1; x <= width; ++x)
+                QVERIFY2(drawn.pixel(x, y) == colour.rgb(),
                          qPrintable(QString("at %1,%2").arg(x).arg(y)));
-            }
-        }
+        // The controls it reaches under are drawn over it and take a click of the mouse.
+        const QImage window = platform::SurfaceOf(w)->grab().toImage();
+        for (platform::Control *control :
+             std::initializer_list<platform::Control *>{&w.CounterOption, &w.Soundtones, &w.Quit})
+            QVERIFY2(ShowsAbove(window, *control, colour.rgb()), control->Name().c_str());
+        QWidget *tick = platform::WidgetOf(w.Soundtones);
+        QTest::mouseClick(platform::SurfaceOf(w)->windowHandle(), Qt::LeftButton, {},
+                          tick->mapTo(platform::SurfaceOf(w), QPoint(8, tick->height() / 2)));
+        QCOMPARE(w.Soundtones.Value(), 1);
     }
 
     // ---- Quit and closing ----------------------------------------------------------------

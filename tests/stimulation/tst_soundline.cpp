@@ -42,6 +42,7 @@ private Q_SLOTS:
     void lineAndNoticeFollowTheState()
     {
         FrmEMDR2 &w = StillWindow();
+        frmSettings->Soundtones.SetValue(1);
         QVERIFY(!w.SoundLine.Visible());
         QVERIFY(!frmSettings->Notice.Visible());
 
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void stateAtLoad()
     {
         notices::SetSoundProblem(kLost);
+        frmSettings.Get().Soundtones.SetValue(1);
         FrmEMDR2 &w = StillWindow();
         QVERIFY(w.SoundLine.Visible());
         QCOMPARE(frmSettings->Notice.Caption(), kLost);
@@ -101,6 +103,40 @@ private Q_SLOTS:
         // "Sound is back" with nothing having been lost says nothing.
         notices::SetSoundProblem("");
         QVERIFY(!fresh.SoundLine.Visible());
+    }
+
+    // The stimulation window is the client's screen: the line is there only while tones are
+    // asked for, and follows the box each time the practitioner continues. The notice tells
+    // the practitioner either way.
+    void lineOnlyWhileTonesAreAskedFor()
+    {
+        notices::SetSoundProblem(kLost);
+        FrmEMDR2 &w = StillWindow();
+        FrmSettings &settings = *frmSettings;
+        QVERIFY(!w.SoundLine.Visible());
+        settings.cmdContinue_Click();
+        QVERIFY(!w.SoundLine.Visible());
+        QCOMPARE(settings.Notice.Caption(), kLost);
+        const bool ticked[] = {true, false, true};
+        for (bool tones : ticked) {
+            w.Pause_Click();
+            w.Settings_Click();
+            settings.Soundtones.SetValue(tones ? 1 : 0);
+            settings.cmdContinue_Click();
+            QCOMPARE(w.SoundLine.Visible(), tones);
+            QVERIFY(!w.SoundLineTimer.Enabled());
+            QVERIFY(settings.Notice.Visible());
+        }
+        // With the box clear, sound that comes and goes leaves the client's screen alone.
+        w.Pause_Click();
+        w.Settings_Click();
+        settings.Soundtones.SetValue(0);
+        settings.cmdContinue_Click();
+        notices::SetSoundProblem("");
+        QVERIFY(!w.SoundLine.Visible());
+        notices::SetSoundProblem(kLost);
+        QVERIFY(!w.SoundLine.Visible());
+        QCOMPARE(settings.Notice.Caption(), kLost);
     }
 
     // The line stands in the control row where no track passes, beside the buttons and
