@@ -1,6 +1,7 @@
 #include "CommonDialog.h"
 
 #include "SeamState.h"
+#include "Toolkit.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -23,18 +24,19 @@ std::string CommonDialog::ToolkitFilter(const std::string &filter)
     return entries.join(";;").toStdString();
 }
 
-void CommonDialog::Configure(QFileDialog &dialog) const
+void Configure(const CommonDialog &control, QFileDialog &dialog)
 {
-    dialog.setObjectName(QString::fromStdString(name_));
+    dialog.setObjectName(QString::fromStdString(control.Name()));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // The toolkit's own dialog, so that each entry reads as the program names it while the
     // masks behind it are the toolkit's.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-    dialog.setNameFilters(QString::fromStdString(ToolkitFilter(filter_)).split(";;"));
-    dialog.setDirectory(QString::fromStdString(initDir_));
-    if (!fileName_.empty())
-        dialog.selectFile(QString::fromStdString(fileName_));
+    dialog.setNameFilters(
+        QString::fromStdString(CommonDialog::ToolkitFilter(control.Filter())).split(";;"));
+    dialog.setDirectory(QString::fromStdString(control.InitDir()));
+    if (!control.FileName().empty())
+        dialog.selectFile(QString::fromStdString(control.FileName()));
 }
 
 void CommonDialog::ShowOpen()
@@ -45,7 +47,7 @@ void CommonDialog::ShowOpen()
         return;
     }
     QFileDialog dialog(QApplication::activeWindow());
-    Configure(dialog);
+    Configure(*this, dialog);
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
         fileName_ = dialog.selectedFiles().constFirst().toStdString();
 }

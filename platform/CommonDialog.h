@@ -5,8 +5,6 @@
 
 #include <string>
 
-class QFileDialog;
-
 namespace platform {
 
 class CommonDialog
@@ -27,10 +25,6 @@ public:
 
     // Shows the dialog for opening a file and waits until it closes.
     void ShowOpen();
-    // Gives a toolkit dialog everything ShowOpen gives it before it shows it: folder, name
-    // box, filters and options.
-    void Configure(QFileDialog &dialog) const;
-
     // The filter in the toolkit's form: "Pictures (*.bmp;*.ico) (*.bmp *.ico)" and the like,
     // entries separated by ";;".
     static std::string ToolkitFilter(const std::string &filter);

@@ -37,15 +37,38 @@ QString Q(const std::string &text)
 
 // ---------------------------------------------------------------------------------------
 
-Control::Control(Container &parent, const std::string &name, QWidget *widget)
-    : Named(name), form_(parent.OwningForm()), widget_(widget)
+namespace detail {
+class TickSource : public QTimer
 {
-    widget_->setParent(parent.Surface());
-    widget_->setObjectName(Q(name));
+public:
+    using QTimer::QTimer;
+};
+} // namespace detail
+
+namespace {
+// The view of a control shown by this widget.
+std::unique_ptr<detail::ControlView> Shown(QWidget *widget)
+{
+    return std::make_unique<detail::ControlView>(detail::ControlView{widget});
+}
+} // namespace
+
+Control::Control(Container &parent, const std::string &name,
+                 std::unique_ptr<detail::ControlView> view)
+    : Named(name), form_(parent.OwningForm()), view_(std::move(view))
+{
+    QWidget *widget = view_->widget;
+    widget->setParent(parent.frame_ ? WidgetOf(*parent.frame_) : SurfaceOf(form_));
+    widget->setObjectName(Q(name));
     form_.AddControl(this);
 }
 
 Control::~Control() = default;
+
+template <class W> W &Control::View() const
+{
+    return *static_cast<W *>(view_->widget);
+}
 
 void Control::Move(float left, float top, float width, float height)
 {
@@ -54,20 +77,26 @@ void Control::Move(float left, float top, float width, float height)
 
 void Control::PushGeometry()
 {
-    widget_->setGeometry(PixelsOf(left_), PixelsOf(top_), PixelsOf(width_), PixelsOf(height_));
+    view_->widget->setGeometry(PixelsOf(left_), PixelsOf(top_), PixelsOf(width_),
+                               PixelsOf(height_));
 }
 
 void Control::SetVisible(bool visible)
 {
     visible_ = visible;
-    widget_->setVisible(visible);
+    view_->widget->setVisible(visible);
 }
 
-Container::Container(Form &form) : form_(form), surface_(SurfaceOf(form)) {}
+Container::Container(Form &form) : form_(form) {}
+
+const detail::ControlView &ViewOf(const Control &control)
+{
+    return *control.view_;
+}
 
 QWidget *WidgetOf(const Control &control)
 {
-    return control.Widget();
+    return ViewOf(control).widget;
 }
 
 QFont ToolkitFont(const Font &font)
@@ -84,12 +113,12 @@ QFont ToolkitFont(const Font &font)
 
 void Control::SetFont(const Font &font)
 {
-    widget_->setFont(ToolkitFont(font));
+    view_->widget->setFont(ToolkitFont(font));
 }
 
 void Control::SetFocus()
 {
-    widget_->setFocus(Qt::OtherFocusReason);
+    view_->widget->setFocus(Qt::OtherFocusReason);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -144,24 +173,24 @@ const CaptionLook kCheckCaption{QStyle::CE_CheckBox, QStyle::SE_CheckBoxContents
 } // namespace
 
 CommandButton::CommandButton(Container &parent, const std::string &name)
-    : ControlOf(parent, name, new WrappingCaption<QPushButton>(kButtonCaption))
+    : Control(parent, name, Shown(new WrappingCaption<QPushButton>(kButtonCaption)))
 {
     // Enter, like the space bar, clicks the focused button, unless the window keeps Enter
     // for itself (Form::SetButtonsTakeEnter).
-    View().setAutoDefault(true);
-    QObject::connect(&View(), &QPushButton::clicked, &View(),
+    View<QPushButton>().setAutoDefault(true);
+    QObject::connect(&View<QPushButton>(), &QPushButton::clicked, &View<QPushButton>(),
                      [this] { detail::RunHandler(form_, "a click", Name(), [this] { Click(); }); });
 }
 
 void CommandButton::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    View().setText(Q(caption));
+    View<QPushButton>().setText(Q(caption));
 }
 
 void CommandButton::SetTakesEnter(bool take)
 {
-    View().setAutoDefault(take);
+    View<QPushButton>().setAutoDefault(take);
 }
 
 void CommandButton::Click()
@@ -172,11 +201,11 @@ void CommandButton::Click()
 
 // ---------------------------------------------------------------------------------------
 
-Label::Label(Container &parent, const std::string &name) : ControlOf(parent, name, new QLabel)
+Label::Label(Container &parent, const std::string &name) : Control(parent, name, Shown(new QLabel))
 {
     // Labels are drawn on the window's surface, under the buttons.
-    Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Widget()->lower();
+    WidgetOf(*this)->setAttribute(Qt::WA_TransparentForMouseEvents);
+    WidgetOf(*this)->lower();
     // Text starts at the top left of the box, not in the middle of its height.
     SetAlignment(Align::Left);
 }
@@ -184,49 +213,50 @@ Label::Label(Container &parent, const std::string &name) : ControlOf(parent, nam
 void Label::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    View().setText(Q(caption));
+    View<QLabel>().setText(Q(caption));
 }
 
 void Label::SetAlignment(Align align)
 {
-    View().setAlignment(align == Align::Centre ? Qt::AlignHCenter | Qt::AlignTop
-                                               : Qt::AlignLeft | Qt::AlignTop);
+    View<QLabel>().setAlignment(align == Align::Centre ? Qt::AlignHCenter | Qt::AlignTop
+                                                       : Qt::AlignLeft | Qt::AlignTop);
 }
 
 void Label::SetWordWrap(bool wrap)
 {
-    View().setWordWrap(wrap);
+    View<QLabel>().setWordWrap(wrap);
 }
 
 // ---------------------------------------------------------------------------------------
 
 CheckBox::CheckBox(Container &parent, const std::string &name)
-    : ControlOf(parent, name, new WrappingCaption<QCheckBox>(kCheckCaption))
+    : Control(parent, name, Shown(new WrappingCaption<QCheckBox>(kCheckCaption)))
 {
-    QObject::connect(&View(), &QCheckBox::toggled, &View(), [this](bool checked) {
-        if ((value_ != 0) != checked)
-            value_ = checked ? 1 : 0;
-    });
+    QObject::connect(&View<QCheckBox>(), &QCheckBox::toggled, &View<QCheckBox>(),
+                     [this](bool checked) {
+                         if ((value_ != 0) != checked)
+                             value_ = checked ? 1 : 0;
+                     });
 }
 
 void CheckBox::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    View().setText(Q(caption));
+    View<QCheckBox>().setText(Q(caption));
 }
 
 void CheckBox::SetValue(int value)
 {
     value_ = value;
-    View().setChecked(value != 0);
+    View<QCheckBox>().setChecked(value != 0);
 }
 
 // ---------------------------------------------------------------------------------------
 
 OptionButton::OptionButton(Container &parent, const std::string &name)
-    : ControlOf(parent, name, new QRadioButton)
+    : Control(parent, name, Shown(new QRadioButton))
 {
-    QRadioButton *button = &View();
+    QRadioButton *button = &View<QRadioButton>();
     // Only the selected button of a group is a tab stop: Tab enters the group at its choice.
     // The others still take the focus when clicked.
     button->setFocusPolicy(Qt::ClickFocus);
@@ -240,36 +270,36 @@ OptionButton::OptionButton(Container &parent, const std::string &name)
 void OptionButton::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    View().setText(Q(caption));
+    View<QRadioButton>().setText(Q(caption));
 }
 
 bool OptionButton::Value() const
 {
-    return View().isChecked();
+    return View<QRadioButton>().isChecked();
 }
 
 void OptionButton::SetValue(bool selected)
 {
     if (selected) {
-        View().setChecked(true);
+        View<QRadioButton>().setChecked(true);
         return;
     }
     // The group would refuse to clear its selected button.
-    View().setAutoExclusive(false);
-    View().setChecked(false);
-    View().setAutoExclusive(true);
+    View<QRadioButton>().setAutoExclusive(false);
+    View<QRadioButton>().setChecked(false);
+    View<QRadioButton>().setAutoExclusive(true);
 }
 
 // ---------------------------------------------------------------------------------------
 
 Frame::Frame(Container &parent, const std::string &name)
-    : ControlOf(parent, name, new QGroupBox), inside_(parent.OwningForm(), Widget())
+    : Control(parent, name, Shown(new QGroupBox)), inside_(parent.OwningForm(), *this)
 {}
 
 void Frame::SetCaption(const std::string &caption)
 {
     caption_ = caption;
-    View().setTitle(Q(caption));
+    View<QGroupBox>().setTitle(Q(caption));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -303,32 +333,33 @@ private:
 } // namespace detail
 
 Image::Image(Container &parent, const std::string &name)
-    : ControlOf(parent, name, new detail::ImageWidget)
+    : Control(parent, name, Shown(new detail::ImageWidget))
 {
     // Drawn on the window's surface: the picture passes under a button, never over it.
-    Widget()->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Widget()->lower();
+    WidgetOf(*this)->setAttribute(Qt::WA_TransparentForMouseEvents);
+    WidgetOf(*this)->lower();
 }
 
 void Image::SetPicture(const Picture &picture)
 {
     picture_ = picture;
-    View().SetPixmap(picture.Pixmap());
+    View<detail::ImageWidget>().SetPixmap(PixmapOf(picture));
     FitPicture();
 }
 
 void Image::SetBorder(bool singleLine)
 {
-    View().setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
-    View().setLineWidth(1);
+    View<detail::ImageWidget>().setFrameStyle(singleLine ? QFrame::Box | QFrame::Plain
+                                                         : QFrame::NoFrame);
+    View<detail::ImageWidget>().setLineWidth(1);
     FitPicture();
 }
 
 void Image::FitPicture()
 {
-    if (!picture_.Pixmap())
+    if (!picture_.Pixels())
         return;
-    const int border = 2 * View().frameWidth();
+    const int border = 2 * View<detail::ImageWidget>().frameWidth();
     Move(Left(), Top(), TwipsOf(picture_.WidthPixels() + border),
          TwipsOf(picture_.HeightPixels() + border));
 }
@@ -371,9 +402,9 @@ protected:
 } // namespace detail
 
 Slider::Slider(Container &parent, const std::string &name)
-    : ControlOf(parent, name, new detail::ClickableSlider)
+    : Control(parent, name, Shown(new detail::ClickableSlider))
 {
-    detail::ClickableSlider *slider = &View();
+    detail::ClickableSlider *slider = &View<detail::ClickableSlider>();
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setTickInterval(1);
     slider->setPageStep(1);
@@ -393,31 +424,31 @@ Slider::Slider(Container &parent, const std::string &name)
 
 int Slider::Value() const
 {
-    return View().value();
+    return View<detail::ClickableSlider>().value();
 }
 
 void Slider::SetValue(int value)
 {
     settingFromCode_ = true;
-    View().setValue(value);
+    View<detail::ClickableSlider>().setValue(value);
     settingFromCode_ = false;
 }
 
 void Slider::SetRange(int min, int max)
 {
     settingFromCode_ = true;
-    View().setRange(min, max);
+    View<detail::ClickableSlider>().setRange(min, max);
     settingFromCode_ = false;
 }
 
 int Slider::Min() const
 {
-    return View().minimum();
+    return View<detail::ClickableSlider>().minimum();
 }
 
 int Slider::Max() const
 {
-    return View().maximum();
+    return View<detail::ClickableSlider>().maximum();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -441,7 +472,7 @@ void WatchEventLoop()
 } // namespace
 
 Timer::Timer(Form &form, const std::string &name)
-    : Named(name), form_(form), timer_(new QTimer(SurfaceOf(form))),
+    : Named(name), form_(form), timer_(new detail::TickSource(SurfaceOf(form))),
       alive_(std::make_shared<bool>(true))
 {
     timer_->setObjectName(Q(name));

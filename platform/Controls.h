@@ -14,22 +14,16 @@
 #include <memory>
 #include <string>
 
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QPushButton;
-class QRadioButton;
-class QTimer;
-class QWidget;
-
 namespace platform {
 
 class Form;
-class Frame;
+class Control;
 
 namespace detail {
-class ImageWidget;
-class ClickableSlider;
+// The toolkit's side of a control and of a timer, known only to the platform layer's own
+// sources: this interface names nothing of the toolkit.
+struct ControlView;
+class TickSource;
 } // namespace detail
 
 struct Font
@@ -50,10 +44,10 @@ public:
 private:
     friend class Control;
     friend class Frame;
-    Container(Form &form, QWidget *surface) : form_(form), surface_(surface) {}
-    QWidget *Surface() const { return surface_; }
+    // The inside of a frame.
+    Container(Form &form, const Control &frame) : form_(form), frame_(&frame) {}
     Form &form_;
-    QWidget *surface_;
+    const Control *frame_ = nullptr; // none: the client area
 };
 
 class Control : public Geometry, public Named
@@ -75,32 +69,21 @@ public:
     void SetFocus();
 
 protected:
-    friend QWidget *WidgetOf(const Control &control);
-    QWidget *Widget() const { return widget_; }
-    Control(Container &parent, const std::string &name, QWidget *widget);
+    friend const detail::ControlView &ViewOf(const Control &control);
+    Control(Container &parent, const std::string &name, std::unique_ptr<detail::ControlView> view);
+    // The widget that shows the control, reached as the kind W it was made as; used only by
+    // the platform layer's own sources.
+    template <class W> W &View() const;
     void PushGeometry() override;
     Form &form_;
 
 private:
-    QWidget *widget_;
+    std::unique_ptr<detail::ControlView> view_;
     bool visible_ = true;
     int tabIndex_ = -1;
 };
 
-// A control shown by a widget of the toolkit's kind W, which it reaches as such.
-template <class W> class ControlOf : public Control
-{
-protected:
-    ControlOf(Container &parent, const std::string &name, W *widget)
-        : Control(parent, name, widget), typed_(widget)
-    {}
-    W &View() const { return *typed_; }
-
-private:
-    W *typed_;
-};
-
-class CommandButton : public ControlOf<QPushButton>
+class CommandButton : public Control
 {
 public:
     CommandButton(Container &parent, const std::string &name);
@@ -117,7 +100,7 @@ private:
 };
 
 // Text set from the top of its box, on the left unless centred.
-class Label : public ControlOf<QLabel>
+class Label : public Control
 {
 public:
     enum class Align { Left, Centre };
@@ -131,7 +114,7 @@ private:
     std::string caption_;
 };
 
-class CheckBox : public ControlOf<QCheckBox>
+class CheckBox : public Control
 {
 public:
     CheckBox(Container &parent, const std::string &name);
@@ -150,7 +133,7 @@ private:
 // Option buttons in one container form one group: selecting one clears the others.
 // Selecting one, by the practitioner or from code, raises its click when it changes the
 // selection.
-class OptionButton : public ControlOf<QRadioButton>
+class OptionButton : public Control
 {
 public:
     OptionButton(Container &parent, const std::string &name);
@@ -166,7 +149,7 @@ private:
     std::function<void()> click_;
 };
 
-class Frame : public ControlOf<QGroupBox>
+class Frame : public Control
 {
 public:
     Frame(Container &parent, const std::string &name);
@@ -182,7 +165,7 @@ private:
 // A picture drawn on the window's surface, under the buttons, never over them. It never
 // stretches its picture: it takes the picture's size, with its border round it, and keeps its
 // top left corner where it stands.
-class Image : public ControlOf<detail::ImageWidget>
+class Image : public Control
 {
 public:
     Image(Container &parent, const std::string &name);
@@ -199,7 +182,7 @@ private:
 
 // A horizontal slider with whole positions. Its click is raised by a change the
 // practitioner makes with mouse or keyboard, never by a position set from code.
-class Slider : public ControlOf<detail::ClickableSlider>
+class Slider : public Control
 {
 public:
     Slider(Container &parent, const std::string &name);
@@ -251,7 +234,7 @@ private:
     void SleepIfIdle();
     void StopSleeping();
     Form &form_;
-    QTimer *timer_;
+    detail::TickSource *timer_;
     int interval_ = 0;
     bool enabled_ = false;
     bool inHandler_ = false;

@@ -219,14 +219,14 @@ Form::~Form()
     delete widget_;
 }
 
-QWidget *Form::Surface() const
+WindowWidget &WindowOf(const Form &form)
 {
-    return widget_;
+    return *form.widget_;
 }
 
 QWidget *SurfaceOf(const Form &form)
 {
-    return form.Surface();
+    return &WindowOf(form);
 }
 
 std::string Form::Caption() const
@@ -401,8 +401,8 @@ void Form::CentreOnScreen()
 
 void Form::SetIcon(const Picture &icon)
 {
-    if (icon.Pixmap())
-        widget_->setWindowIcon(QIcon(*icon.Pixmap()));
+    if (const QPixmap *pixmap = PixmapOf(icon))
+        widget_->setWindowIcon(QIcon(*pixmap));
 }
 
 void Form::AddControl(Control *control)

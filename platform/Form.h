@@ -18,8 +18,6 @@
 #include <string>
 #include <vector>
 
-class QWidget;
-
 namespace platform {
 
 class Form;
@@ -109,8 +107,7 @@ protected:
     explicit Form(const std::string &name);
 
 private:
-    friend QWidget *SurfaceOf(const Form &form);
-    QWidget *Surface() const;
+    friend WindowWidget &WindowOf(const Form &form);
     template <class T> friend class FormRef;
     friend void Unload(Form &form);
     friend void detail::ReportHandlerFailure(Form &, const std::string &, const std::string &);

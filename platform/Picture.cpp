@@ -1,6 +1,7 @@
 #include "Picture.h"
 
 #include "Form.h"
+#include "Toolkit.h"
 #include "Twips.h"
 
 #include <QFile>
@@ -123,21 +124,31 @@ BitmapHeader ReadBitmapHeader(const QString &file)
 
 Picture::Picture() = default;
 
-Picture::Picture(std::shared_ptr<const QPixmap> pixmap) : pixmap_(std::move(pixmap)) {}
+Picture::Picture(std::shared_ptr<const detail::PictureData> pixels) : pixels_(std::move(pixels)) {}
+
+const QPixmap *PixmapOf(const Picture &picture)
+{
+    return picture.Pixels() ? &picture.Pixels()->pixmap : nullptr;
+}
+
+Picture PictureOf(const QPixmap &pixmap)
+{
+    return Picture(std::make_shared<const detail::PictureData>(detail::PictureData{pixmap}));
+}
 
 bool Picture::IsEmpty() const
 {
-    return !pixmap_ || pixmap_->isNull();
+    return !pixels_ || pixels_->pixmap.isNull();
 }
 
 int Picture::WidthPixels() const
 {
-    return pixmap_ ? pixmap_->width() : 0;
+    return pixels_ ? pixels_->pixmap.width() : 0;
 }
 
 int Picture::HeightPixels() const
 {
-    return pixmap_ ? pixmap_->height() : 0;
+    return pixels_ ? pixels_->pixmap.height() : 0;
 }
 
 namespace {
@@ -231,7 +242,7 @@ PictureResult LoadPicture(const std::string &path, int maxWidth, int maxHeight)
         result.error = "the picture cannot be decoded (" + reader.errorString().toStdString() + ")";
         return result;
     }
-    result.picture = Picture(std::make_shared<const QPixmap>(QPixmap::fromImage(image)));
+    result.picture = PictureOf(QPixmap::fromImage(image));
     result.ok = true;
     return result;
 }
@@ -245,7 +256,7 @@ Picture BuiltInPicture(const std::string &resource)
     const QImage image = reader.read();
     if (image.isNull())
         return Picture();
-    return Picture(std::make_shared<const QPixmap>(QPixmap::fromImage(image)));
+    return PictureOf(QPixmap::fromImage(image));
 }
 
 PictureResult LoadPicture(const std::string &path, const Form &window)

@@ -4,24 +4,26 @@
 #include <memory>
 #include <string>
 
-class QPixmap;
-
 namespace platform {
 
 class Form;
+namespace detail {
+struct PictureData; // the toolkit's pixels, known only to the platform layer's own sources
+}
 
 class Picture
 {
 public:
     Picture();
-    explicit Picture(std::shared_ptr<const QPixmap> pixmap);
+    explicit Picture(std::shared_ptr<const detail::PictureData> pixels);
     bool IsEmpty() const;
     int WidthPixels() const;
     int HeightPixels() const;
-    const QPixmap *Pixmap() const { return pixmap_.get(); }
+    // None for a picture that was never given one.
+    const detail::PictureData *Pixels() const { return pixels_.get(); }
 
 private:
-    std::shared_ptr<const QPixmap> pixmap_;
+    std::shared_ptr<const detail::PictureData> pixels_;
 };
 
 struct PictureResult

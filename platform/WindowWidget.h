@@ -24,4 +24,6 @@ private:
     Form &form_;
 };
 
+WindowWidget &WindowOf(const Form &form);
+
 } // namespace platform

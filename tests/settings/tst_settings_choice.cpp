@@ -32,7 +32,7 @@ namespace {
 
 qint64 PictureKey(const platform::Picture &picture)
 {
-    return picture.Pixmap() ? picture.Pixmap()->cacheKey() : 0;
+    return platform::PixmapOf(picture) ? platform::PixmapOf(picture)->cacheKey() : 0;
 }
 
 QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
@@ -415,7 +415,7 @@ private Q_SLOTS:
         control.SetFilter(filter.toStdString());
         control.SetInitDir((dir.path() + "/").toStdString());
         QFileDialog dialog;
-        control.Configure(dialog);
+        platform::Configure(control, dialog);
         auto *combo = dialog.findChild<QComboBox *>("fileTypeCombo");
         QVERIFY(combo);
         QStringList shown;

@@ -2,6 +2,7 @@
 #include "app/shared/Notices.h"
 #include "app/shared/Var.h"
 #include "platform/Platform.h"
+#include "platform/Toolkit.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
@@ -31,7 +32,7 @@ void GivePicture(FrmEMDR2 &w, int widthPixels, int heightPixels)
 {
     QPixmap pixmap(widthPixels, heightPixels);
     pixmap.fill(Qt::red);
-    w.Picture1.SetPicture(platform::Picture(std::make_shared<const QPixmap>(pixmap)));
+    w.Picture1.SetPicture(platform::PictureOf(pixmap));
 }
 
 // Lays out the track of a pattern, at a speed, on a window of the given outer size, the way a
@@ -104,9 +105,8 @@ QString WriteBitmap(const QTemporaryDir &dir, const QString &name, int width, in
 
 bool SamePicture(const platform::Picture &a, const platform::Picture &b)
 {
-    if (!a.Pixmap() || !b.Pixmap())
-        return false;
-    return a.Pixmap()->toImage() == b.Pixmap()->toImage();
+    const QPixmap *pa = platform::PixmapOf(a), *pb = platform::PixmapOf(b);
+    return pa && pb && pa->toImage() == pb->toImage();
 }
 
 // A row of the track table: the pattern, the window's outer size in twips, the picture's side
