@@ -73,25 +73,6 @@ void SetProgramFolder(const std::string &folder)
     Seams().programFolder = folder;
 }
 
-std::vector<std::string> InPlace()
-{
-    const State &s = Seams();
-    const std::pair<bool, const char *> seams[] = {
-        {bool(s.endProgram), "end"},
-        {bool(s.messageBox), "message"},
-        {!s.fileAnswers.empty() || s.fileDialogsShown > 0, "file dialog"},
-        {bool(s.audioTrace), "audio trace"},
-        {bool(s.ticks), "ticks"},
-        {bool(s.audioDevice), "audio device"},
-        {!s.programFolder.empty(), "program folder"},
-    };
-    std::vector<std::string> names;
-    for (const auto &[inPlace, name] : seams)
-        if (inPlace)
-            names.emplace_back(name);
-    return names;
-}
-
 void Reset()
 {
     Seams() = State{};

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace platform {
 
@@ -51,10 +50,6 @@ void SetAudioDevice(std::unique_ptr<AudioDevice> device);
 // The program's folder: this one in its place, so that the paths a test expects do not depend
 // on where the build stands; an empty text goes back to the program's own.
 void SetProgramFolder(const std::string &folder);
-
-// The names of the seams in place now ("end", "message", "file dialog", "audio trace",
-// "ticks", "audio device", "program folder"), in that order.
-std::vector<std::string> InPlace();
 
 // Every seam back to the program's own behaviour: no hooks, no answers waiting, the count
 // of file dialogs at zero, the real sound output on its next use, the program's own folder.

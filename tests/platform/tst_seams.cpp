@@ -1,15 +1,23 @@
-// The seams through which tests stand in for the world: each one is taken away by one reset,
-// so no test case sees what the case before it put in place.
+// The seams through which tests stand in for the world: what one case puts in place is gone
+// when the next case starts, so no case sees what the case before it left behind.
 #include "support/TestSupport.h"
 
 #include "platform/AudioDevice.h"
 #include "platform/CommonDialog.h"
+#include "platform/Controls.h"
+#include "platform/Form.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/WaveAudio.h"
 
 #include <QtTest>
 
+#include <functional>
+
 namespace seams = platform::seams;
+using testsupport::AudioTrace;
+using testsupport::EndRequests;
+using testsupport::Messages;
 
 namespace {
 // A stand-in device that says when it is let go.
@@ -23,15 +31,86 @@ private:
     bool &gone_;
 };
 
-void PutEverySeamInPlace()
+// A window with a timer and a wave-audio control, the two things the tick and trace seams
+// watch.
+class SeamWindow : public platform::Form
 {
-    seams::SetEndProgramHook([] {});
-    seams::SetMessageHook([](const std::string &, const std::string &) {});
-    seams::AnswerFileDialog("/tmp/a.ico");
-    seams::SetAudioTraceHook([](const std::string &) {});
-    seams::SetTickObserver([](const std::string &, std::chrono::steady_clock::time_point) {});
-    seams::SetAudioDevice(std::make_unique<testsupport::RecordingAudioDevice>());
-    seams::SetProgramFolder("/opt/elsewhere");
+public:
+    SeamWindow() : Form("SeamWindow"), timer(*this, "Timer1"), tone(*this, "MMC1") {}
+    void Form_Load() override
+    {
+        timer.OnTimer([] {});
+    }
+    platform::Timer timer;
+    platform::WaveAudio tone;
+};
+platform::FormRef<SeamWindow> seamWindow;
+
+// One seam a case leaves in place: `leave` puts it there with a stand-in that sets `reached`
+// (or, for the device, when the stand-in is let go); after the next case's start, `use` does
+// what the seam stands in for and says whether the program's own behaviour, or the fixture's,
+// answered it.
+struct Leftover
+{
+    const char *seam;
+    std::function<void(bool &reached)> leave;
+    std::function<bool()> use;
+};
+
+const std::vector<Leftover> &Leftovers()
+{
+    static const std::vector<Leftover> rows = {
+        {"end", [](bool &reached) { seams::SetEndProgramHook([&reached] { reached = true; }); },
+         [] {
+             platform::EndProgramAtOnce();
+             return EndRequests() == 1;
+         }},
+        {"message",
+         [](bool &reached) {
+             seams::SetMessageHook(
+                 [&reached](const std::string &, const std::string &) { reached = true; });
+         },
+         [] {
+             platform::ShowMessage("Tarrowin", "a notice");
+             return Messages().size() == 1;
+         }},
+        {"file dialog",
+         [](bool &reached) {
+             reached = false;
+             seams::AnswerFileDialog("/tmp/left-behind.ico");
+         },
+         [] {
+             seams::AnswerFileDialog("/tmp/own.ico");
+             platform::CommonDialog dialog("CD1");
+             dialog.ShowOpen();
+             return dialog.FileName() == "/tmp/own.ico" && seams::FileDialogsShown() == 1;
+         }},
+        {"audio trace",
+         [](bool &reached) {
+             seams::SetAudioTraceHook([&reached](const std::string &) { reached = true; });
+         },
+         [] {
+             seamWindow->tone.SetDeviceType("WaveAudio");
+             return testsupport::Traced("MMC1.DeviceType=WaveAudio");
+         }},
+        {"ticks",
+         [](bool &reached) {
+             seams::SetTickObserver(
+                 [&reached](const std::string &, std::chrono::steady_clock::time_point) {
+                     reached = true;
+                 });
+         },
+         [] {
+             seamWindow->timer.Tick();
+             return true;
+         }},
+        {"audio device",
+         [](bool &gone) { seams::SetAudioDevice(std::make_unique<WatchedDevice>(gone)); },
+         [] { return true; }},
+        {"program folder", [](bool &) { seams::SetProgramFolder("/opt/elsewhere"); },
+         [] { return platform::ProgramFolder() != "/opt/elsewhere"; }},
+    };
+    return rows;
 }
 } // namespace
 
@@ -41,30 +120,25 @@ class TestSeams : public QObject
 
 private Q_SLOTS:
     void init() { testsupport::FreshProgram(); }
+    void cleanup() { testsupport::FreshProgram(); }
 
-    void resetTakesEverySeamAway()
+    void aCaseLeavesNothingBehind_data()
     {
-        seams::Reset();
-        QVERIFY(seams::InPlace().empty());
-        PutEverySeamInPlace();
-        const std::vector<std::string> all = {"end",           "message", "file dialog",
-                                              "audio trace",   "ticks",   "audio device",
-                                              "program folder"};
-        QCOMPARE(seams::InPlace(), all);
-        seams::Reset();
-        QVERIFY(seams::InPlace().empty());
+        QTest::addColumn<int>("row");
+        for (std::size_t i = 0; i < Leftovers().size(); ++i)
+            QTest::newRow(Leftovers()[i].seam) << int(i);
     }
-
-    // What a case leaves behind is gone at the next case's start: only the seams every case
-    // starts with are in place.
-    void aFreshProgramStartsFromTheSameSeams()
+    void aCaseLeavesNothingBehind()
     {
-        const std::vector<std::string> atStart = seams::InPlace();
-        PutEverySeamInPlace();
-        testsupport::FreshProgram();
-        QCOMPARE(seams::InPlace(), atStart);
-        QVERIFY(std::find(atStart.begin(), atStart.end(), "ticks") == atStart.end());
-        QVERIFY(std::find(atStart.begin(), atStart.end(), "file dialog") == atStart.end());
+        QFETCH(int, row);
+        const Leftover &leftover = Leftovers()[std::size_t(row)];
+        bool reached = false;
+        leftover.leave(reached);
+        testsupport::FreshProgram(); // the next case's start
+        const bool own = leftover.use();
+        // The device is let go at the start; every other stand-in must never be reached.
+        QCOMPARE(reached, std::string(leftover.seam) == "audio device");
+        QVERIFY(own);
     }
 
     void fileDialogTakesTheAnswersInTurn()
@@ -86,21 +160,6 @@ private Q_SLOTS:
         // As it stood when shown, before the answer.
         QCOMPARE(seams::LastFileDialog().Filter(), std::string("Tones (*.wav)|*.wav"));
         QCOMPARE(seams::LastFileDialog().FileName(), std::string());
-        seams::Reset();
-        QCOMPARE(seams::FileDialogsShown(), 0);
-    }
-
-    void programFolderAndSoundOutputComeBack()
-    {
-        const std::string own = (seams::Reset(), platform::ProgramFolder());
-        seams::SetProgramFolder("/opt/elsewhere");
-        QCOMPARE(platform::ProgramFolder(), std::string("/opt/elsewhere"));
-        bool gone = false;
-        seams::SetAudioDevice(std::make_unique<WatchedDevice>(gone));
-        QVERIFY(dynamic_cast<WatchedDevice *>(&platform::CurrentAudioDevice()));
-        seams::Reset();
-        QVERIFY(gone);
-        QCOMPARE(platform::ProgramFolder(), own);
     }
 };
 
