@@ -156,18 +156,6 @@ QString WritePicture(const QTemporaryDir &dir, const QString &name, int width, i
     return path;
 }
 
-// Ticks the motion timer until a start-end turn; the ticks taken, or -1 if none came.
-int TicksToStartEndTurn(FrmEMDR2 &w, int limit)
-{
-    for (int tick = 1; tick <= limit; ++tick) {
-        Var::ToneRequest = 0;
-        w.Timer1_Timer();
-        if (Var::ToneRequest == 1)
-            return tick;
-    }
-    return -1;
-}
-
 } // namespace
 
 class TstSoak : public QObject
@@ -382,37 +370,6 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("memory held grew from %1 kB to %2 kB")
                                 .arg(rssBefore)
                                 .arg(rssAfter)));
-    }
-
-    // The pass after 32767 on every pattern, at a slow and at the fastest key speed (where
-    // the vertical pattern's turns come from the sideways tests).
-    void passAfter32767_data()
-    {
-        QTest::addColumn<int>("pattern");
-        QTest::addColumn<int>("digit");
-        for (int pattern = 1; pattern <= 4; ++pattern) {
-            for (int digit : {1, 5, 9})
-                QTest::addRow("pattern %d, key %d", pattern, digit) << pattern << digit;
-        }
-    }
-    void passAfter32767()
-    {
-        QFETCH(int, pattern);
-        QFETCH(int, digit);
-        InstallCountingAudio();
-        FrmEMDR2 &w = StillWindow();
-        const int patternKeys[] = {45, 124, 92, 47};
-        w.Form_KeyPress(patternKeys[pattern - 1]);
-        w.Form_KeyPress('0' + digit);
-        // One leg and back first, so that the steps are those of the chosen speed.
-        QVERIFY(TicksToStartEndTurn(w, 100) > 0);
-        Var::PassCount = 32767;
-        QVERIFY(TicksToStartEndTurn(w, 100) > 0);
-        QCOMPARE(Var::PassCount, 32768);
-        QCOMPARE(w.Passcount.Caption(), std::string(" 32768"));
-        QVERIFY(TicksToStartEndTurn(w, 100) > 0);
-        QCOMPARE(Var::PassCount, 32769);
-        QCOMPARE(w.Passcount.Caption(), std::string(" 32769"));
     }
 };
 

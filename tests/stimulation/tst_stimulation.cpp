@@ -82,6 +82,18 @@ int TicksToTurn(FrmEMDR2 &w, int limit = 200)
     return -1;
 }
 
+// Ticks the motion timer until a turn at the start end; the ticks taken, or -1 if none came.
+int TicksToStartEndTurn(FrmEMDR2 &w, int limit = 100)
+{
+    for (int tick = 1; tick <= limit; ++tick) {
+        Var::ToneRequest = 0;
+        w.Timer1_Timer();
+        if (Var::ToneRequest == 1)
+            return tick;
+    }
+    return -1;
+}
+
 // Distance of a point from the segment between two points.
 double DistanceFromSegment(double x, double y, double x0, double y0, double x1, double y1)
 {
@@ -132,25 +144,51 @@ class TstStimulation : public testsupport::WindowTest
 private Q_SLOTS:
     // ---- Load ------------------------------------------------------------------------
 
+    // The window opens on the settings window's screen and spreads its controls over that
+    // screen's width, the control row two and a half button heights above the bottom (the
+    // test's screens: tests/data/screens.json; 15 twips a pixel).
+    void loadLaysOutTheWindow_data()
+    {
+        QTest::addColumn<int>("screen");
+        QTest::addColumn<float>("W");
+        QTest::addColumn<float>("H");
+        QTest::addColumn<float>("rowTop");
+        QTest::addColumn<float>("pauseLeft");
+        QTest::addColumn<float>("settingsLeft");
+        QTest::addColumn<float>("passcountLeft");
+        QTest::newRow("800 x 600")
+            << 0 << 12000.f << 9000.f << 7762.5f << 2545.f << 5392.5f << 7392.5f;
+        QTest::newRow("1920 x 1080")
+            << 1 << 28800.f << 16200.f << 14962.5f << 8145.f << 13792.5f << 18592.5f;
+        QTest::newRow("2560 x 1440")
+            << 2 << 38400.f << 21600.f << 20362.5f << 11345.f << 18592.5f << 24992.5f;
+    }
     void loadLaysOutTheWindow()
     {
+        QFETCH(int, screen);
+        QFETCH(float, W);
+        QFETCH(float, H);
+        QFETCH(float, rowTop);
+        QFETCH(float, pauseLeft);
+        QFETCH(float, settingsLeft);
+        QFETCH(float, passcountLeft);
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        QVERIFY2(screens.size() == 3, "the test runs on the three screens of screens.json");
+        QWidget *settings = platform::SurfaceOf(frmSettings.Get());
+        settings->move(screens[screen]->geometry().topLeft() + QPoint(20, 20));
         FrmEMDR2 &w = StillWindow();
         QCOMPARE(w.Pause.Caption(), std::string("Pause"));
         QVERIFY(!w.Settings.Visible());
         QCOMPARE(w.WindowState(), int(platform::vbMaximized));
-        // The screen in twips (15 a pixel at 96 dpi), whatever its size in pixels.
-        const auto *screen = QGuiApplication::primaryScreen();
-        const float W = float(screen->geometry().width() * 15);
-        const float H = float(screen->geometry().height() * 15);
         QCOMPARE(w.Width(), W);
         QCOMPARE(w.Height(), H);
         QCOMPARE(w.Top(), 0.0f);
-        QCOMPARE(w.Pause.Top(), H - 2.5f * 495);
-        QCOMPARE(w.Pause.Left(), W / 3 - 1455);
-        QCOMPARE(w.Passcount.Left(), 2 * W / 3 - 1215 / 2.0f);
-        QCOMPARE(w.Settings.Left(), W / 2 - 1215 / 2.0f);
-        QCOMPARE(w.Passcount.Top(), w.Pause.Top());
-        QCOMPARE(w.Settings.Top(), w.Pause.Top());
+        QCOMPARE(w.Pause.Top(), rowTop);
+        QCOMPARE(w.Passcount.Top(), rowTop);
+        QCOMPARE(w.Settings.Top(), rowTop);
+        QCOMPARE(w.Pause.Left(), pauseLeft);
+        QCOMPARE(w.Settings.Left(), settingsLeft);
+        QCOMPARE(w.Passcount.Left(), passcountLeft);
         QCOMPARE(w.Passcount.Caption(), std::string(" 0 passes"));
     }
 
@@ -341,15 +379,35 @@ private Q_SLOTS:
         QCOMPARE(w.Picture1.Top(), 5000.0f); // never left its row
     }
 
-    void passCountGoesBeyond16Bits()
+    // The pass after 32767, where a 16-bit count would overflow, on every pattern at a slow, a
+    // middle and the fastest key speed (where the vertical pattern's turns come from the
+    // sideways tests): the count and its caption go on.
+    void passAfter32767_data()
     {
+        QTest::addColumn<int>("pattern");
+        QTest::addColumn<int>("digit");
+        for (int pattern = 1; pattern <= 4; ++pattern) {
+            for (int digit : {1, 5, 9})
+                QTest::addRow("pattern %d, key %d", pattern, digit) << pattern << digit;
+        }
+    }
+    void passAfter32767()
+    {
+        QFETCH(int, pattern);
+        QFETCH(int, digit);
         FrmEMDR2 &w = StillWindow();
-        Arrange(w, 15490, 10480, 1, 30);
-        QCOMPARE(TicksToTurn(w), 15);
+        const int patternKeys[] = {45, 124, 92, 47};
+        w.Form_KeyPress(patternKeys[pattern - 1]);
+        w.Form_KeyPress('0' + digit);
+        // One leg and back first, so that the steps are those of the chosen speed.
+        QVERIFY(TicksToStartEndTurn(w) > 0);
         Var::PassCount = 32767;
-        QCOMPARE(TicksToTurn(w), 15);
+        QVERIFY(TicksToStartEndTurn(w) > 0);
         QCOMPARE(Var::PassCount, 32768);
         QCOMPARE(w.Passcount.Caption(), std::string(" 32768"));
+        QVERIFY(TicksToStartEndTurn(w) > 0);
+        QCOMPARE(Var::PassCount, 32769);
+        QCOMPARE(w.Passcount.Caption(), std::string(" 32769"));
     }
 
     // Which of the four tests turns the picture at the start end decides where it is left.
