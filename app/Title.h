@@ -13,5 +13,6 @@ public:
 
 extern platform::FormRef<FrmTitle> Title;
 
-// The start of a run of the program: shows the title window and nothing else.
+// The start of a run of the program: starts looking for the sound output, whose state the
+// notices follow from then on, and shows the title window.
 void StartProgram();

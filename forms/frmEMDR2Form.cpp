@@ -26,7 +26,8 @@ FrmEMDR2Form::FrmEMDR2Form()
 
     Define(Passcount, {" 0 passes", 5880, 6120, 1215, 495, 3}).SetAlignment(Label::Align::Centre);
 
-    // Made before the picture, so the picture passes over it rather than under it.
+    // Labels and images are each put beneath everything made before them, so the picture,
+    // made last, passes under this line where they meet (its place keeps it off the track).
     SoundLine.Move(120, 6120, 2400, 495);
     SoundLine.SetAlignment(Label::Align::Left);
     SoundLine.SetWordWrap(true);
