@@ -17,8 +17,10 @@ packages=(
 # A real X server with a window manager, a real sound server (tests/harness/).
 servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
-    # The end-to-end tests: screenshots, sound files, the sanitizer builds.
-    packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev)
+    # The end-to-end tests: screenshots, sound files, the sanitizer builds; a Wayland
+    # compositor with XWayland, its screenshots and keys, and the toolkit's Wayland platform.
+    packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev
+        sway grim wtype xwayland qt6-wayland)
 fi
 if [ "${TARROWIN_BENCH_TOOLS:-0}" = 1 ]; then
     # The bench's start-up watch talks to the X server itself (xcb).
