@@ -11,16 +11,16 @@ cd "$(dirname "$0")/.."
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl1-mesa-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl1-mesa-dev
     libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2
 )
 # A real X server with a window manager, a real sound server (tests/harness/).
 servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: screenshots, sound files, the sanitizer builds; a Wayland
-    # compositor with XWayland, its screenshots and keys, and the toolkit's Wayland platform.
+    # compositor with XWayland, its screenshots and keys.
     packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev
-        sway grim wtype xwayland qt6-wayland)
+        sway grim wtype xwayland)
 fi
 if [ "${TARROWIN_BENCH_TOOLS:-0}" = 1 ]; then
     # The bench's start-up watch talks to the X server itself (xcb).

@@ -11,7 +11,8 @@
 #                                  with --xwayland DISPLAY (XWayland, started at once). Returns
 #                                  77 when the compositor cannot start on this machine, 1
 #                                  when a tool is missing
-#   wayland_session_add_output     plugs in a second 1920x1080 output, HEADLESS-2 at 1920,0
+#   wayland_session_add_output NAME WIDTHxHEIGHT X,Y
+#                                  plugs in another output, which sway names HEADLESS-2, 3...
 #   wayland_session_stop           stops exactly the compositor and keyboard started
 # The session's folder ($wayland_session_dir) holds the compositor's log (sway.log).
 #
@@ -144,9 +145,10 @@ wayland_session_x() {
 }
 
 wayland_session_add_output() {
+    local name=$1 size=$2 position=$3
     swaymsg create_output >/dev/null &&
-        swaymsg output HEADLESS-2 resolution 1920x1080 position 1920 0 >/dev/null &&
-        wait_for 10 sh -c 'swaymsg -t get_outputs | grep -q HEADLESS-2'
+        swaymsg output "$name" resolution "$size" position "${position/,/ }" >/dev/null &&
+        wait_for 10 sh -c "swaymsg -t get_outputs | grep -q '\"$name\"'"
 }
 
 wayland_session_stop() {
