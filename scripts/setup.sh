@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the program and its tests need (only those missing), then
-# configures and builds into build/. Run as root on Debian 12 or 13 from the repository root.
-# Every package named here exists under this name on both releases.
+# configures and builds into build/ (or $TARROWIN_BUILD_DIR). Installing needs root; with
+# every package present it runs as any user. Every package named here exists under this name
+# on Debian 12 and 13.
 #
 #   scripts/setup.sh [--packages-only]     --packages-only: install, build nothing
+#   scripts/setup.sh --missing             lists the packages not installed, changes nothing
 # TARROWIN_TEST_TOOLS=1 adds what the end-to-end tests need, TARROWIN_BENCH_TOOLS=1 what
 # bench/run.sh needs, TARROWIN_PACKAGE_TOOLS=1 what the Debian package needs.
 set -euo pipefail
@@ -36,6 +38,10 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+if [ "${1:-}" = --missing ]; then
+    [ ${#missing[@]} -gt 0 ] && echo "${missing[*]}"
+    exit 0
+fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
