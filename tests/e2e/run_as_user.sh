@@ -23,6 +23,7 @@ as_user() {
     source "$here/../harness/sound_session.sh"
     program_pid=""
     trap 'stop_pid "$program_pid"; sound_session_stop; wayland_session_stop' EXIT
+    # shellcheck disable=SC2119  # one output, native: no arguments
     wayland_session_start || return $?
     sound_session_start || { echo "FAIL: the user's sound server: $sound_session_problem"; return 1; }
     echo "As $(id -un): compositor and sound server of the user's own, in $XDG_RUNTIME_DIR"

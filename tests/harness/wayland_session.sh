@@ -83,6 +83,7 @@ default_floating_border none
 focus_follows_mouse no
 exec echo \$DISPLAY >$runtime/display
 EOF
+    # shellcheck disable=SC2016  # the inner shell expands them
     local command=(env -i "PATH=$PATH" "HOME=$runtime/home" "XDG_RUNTIME_DIR=$runtime"
         WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
         sh -c 'echo $$ >"$0/sway.pid"; exec sway -c "$1"' "$runtime" "$conf")
