@@ -29,7 +29,9 @@ if [ "$(id -u)" = 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; th
     fi
     runtime=${XDG_RUNTIME_DIR:-/run/user/$uid}
     [ "$(stat -c %u "$runtime" 2>/dev/null)" = "$uid" ] || runtime=/run/user/$uid
-    session=(XDG_RUNTIME_DIR="$runtime")
+    # sudo gives root's HOME: the user's own settings, caches and build go in theirs.
+    session=(XDG_RUNTIME_DIR="$runtime" HOME="$(getent passwd "$SUDO_USER" | cut -d: -f6)"
+        USER="$SUDO_USER" LOGNAME="$SUDO_USER")
     if [ -z "${WAYLAND_DISPLAY:-}" ] && [ -S "$runtime/wayland-0" ]; then
         session+=(WAYLAND_DISPLAY=wayland-0)
     elif [ -n "${WAYLAND_DISPLAY:-}" ]; then
