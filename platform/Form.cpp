@@ -302,9 +302,12 @@ float Form::ScreenHeight() const
 
 namespace {
 // The screen that holds the middle of a window's frame; the toolkit's own idea of the window's
-// screen where no screen holds it.
+// screen where no screen holds it. A Wayland client never learns where its windows stand,
+// only which output shows them: there the toolkit's idea is the one that holds.
 QScreen *ScreenUnder(const QWidget &window)
 {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return window.screen();
     if (QScreen *screen = QGuiApplication::screenAt(window.frameGeometry().center()))
         return screen;
     return window.screen();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the program and its tests need (only those missing), then
-# configures and builds into build/. Run as root on Debian 12 or 13 from the repository root.
-# Every package named here exists under this name on both releases.
+# configures and builds into build/ (or $TARROWIN_BUILD_DIR). Installing needs root; with
+# every package present it runs as any user. Every package named here exists under this name
+# on Debian 12 and 13.
 #
 #   scripts/setup.sh [--packages-only]     --packages-only: install, build nothing
+#   scripts/setup.sh --missing             lists the packages not installed, changes nothing
 # TARROWIN_TEST_TOOLS=1 adds what the end-to-end tests need, TARROWIN_BENCH_TOOLS=1 what
 # bench/run.sh needs, TARROWIN_PACKAGE_TOOLS=1 what the Debian package needs.
 set -euo pipefail
@@ -11,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl1-mesa-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl1-mesa-dev
     libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2
 )
 # A real X server with a window manager, a real sound server (tests/harness/).
@@ -20,8 +22,10 @@ packages=(
 servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils
     pipewire pipewire-pulse wireplumber dbus python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
-    # The end-to-end tests: screenshots, sound files, the sanitizer builds.
-    packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev)
+    # The end-to-end tests: screenshots, sound files, the sanitizer builds; a Wayland
+    # compositor with XWayland, its screenshots and keys.
+    packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev
+        sway grim wtype xwayland)
 fi
 if [ "${TARROWIN_BENCH_TOOLS:-0}" = 1 ]; then
     # The bench's start-up watch talks to the X server itself (xcb).
@@ -37,6 +41,10 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+if [ "${1:-}" = --missing ]; then
+    [ ${#missing[@]} -gt 0 ] && echo "${missing[*]}"
+    exit 0
+fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the whole program on a real X server with a window manager.
+"""End-to-end checks of the whole program on a real X server with a window manager, or on a
+Wayland compositor, natively or through XWayland.
 
-run_e2e.sh starts the X server and the window manager and then this script, which starts
-the program and steers it only as a practitioner would, and reads what it does back from the
-server alone (tests/harness/desktop.py): which of its windows are mapped, their geometry, the
-active window, and screenshots, in which the yellow face picture is found by its colour.
+run_e2e.sh starts the X server and the window manager (run_e2e_wayland.sh the compositor)
+and then this script, which starts the program and steers it only as a practitioner would,
+and reads what it does back from the server alone (tests/harness/desktop.py): which of its
+windows are mapped, their geometry, the active window, and screenshots, in which the yellow
+face picture is found by its colour. On Wayland the program chooses its platform itself, as
+on a practitioner's desktop, and must come up natively; --desktop xwayland starts it on the
+X platform through XWayland.
 
 Every check prints one PASS or FAIL line; the exit status is 1 if any check failed. The
 screenshots of a failing run are written as PNG files into the folder given by
@@ -18,7 +22,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from desktop import (Abort, Desktop, FaceModel, Program, SETTINGS_CAPTION,  # noqa: E402
-                     STIMULATION_CAPTION, TITLE_CAPTION, TWIPS_PER_PIXEL, poll, sample)
+                     STIMULATION_CAPTION, TITLE_CAPTION, TWIPS_PER_PIXEL, WaylandDesktop, poll,
+                     sample)
 
 SCREEN_W, SCREEN_H = 1920, 1080
 SCREEN = (0, 0, SCREEN_W, SCREEN_H)
@@ -124,7 +129,8 @@ def distance_to_segment(p, a, b):
 class E2E:
     def __init__(self, args):
         self.args = args
-        self.desktop = Desktop(WAIT, args.work)
+        self.wayland = args.desktop != "x"
+        self.desktop = (WaylandDesktop if self.wayland else Desktop)(WAIT, args.work)
         self.passed = 0
         self.failed = 0
         self.program = None
@@ -256,7 +262,8 @@ class E2E:
     # The steps -------------------------------------------------------------------------
 
     def run(self):
-        self.program = Program(self.args.program, self.args.work)
+        platform = {"x": "xcb", "wayland": None, "xwayland": "xcb"}[self.args.desktop]
+        self.program = Program(self.args.program, self.args.work, platform=platform)
         for step in (self.open_title, self.continue_to_settings, self.start_stimulation,
                      self.check_control_row, self.check_speed_and_patterns, self.check_pause,
                      self.check_resume, self.check_settings_and_back, self.check_close):
@@ -270,6 +277,24 @@ class E2E:
         self.check(seen == [TITLE_CAPTION], "the title window is the only window shown",
                    f"mapped: {seen}")
         self.require_focus(TITLE_CAPTION, "the title window has the focus")
+        if self.wayland:
+            self.check_wayland_client()
+
+    def check_wayland_client(self):
+        """The platform the program came up on, and the name the desktop knows it by: the
+        desktop entry's (tarrowin.desktop), as the application id of a native window or the
+        class of an X one, for the dock to show the program's name and icon."""
+        view = self.desktop.view(self.desktop.window_named(self.pid(), TITLE_CAPTION))
+        native = self.args.desktop == "wayland"
+        shell = view.get("shell")
+        self.check(shell == ("xdg_shell" if native else "xwayland"),
+                   "the program runs " + ("natively on Wayland in a Wayland session"
+                                          if native else "through XWayland"),
+                   f"shell {shell}")
+        name = view.get("app_id") if native else \
+            (view.get("window_properties") or {}).get("class")
+        self.check(name == "tarrowin", "the desktop knows the window as tarrowin",
+                   f"{'application id' if native else 'class'} {name!r}")
 
     def continue_to_settings(self):
         """Continue, by Enter on the focused Continue button."""
@@ -369,8 +394,14 @@ class E2E:
         d.key("Escape")
         self.require(bool(self.paused_shot("pausing-2")),
                      "Esc: paused again, Show Settings Screen shown")
-        x, y, w, h = settings_rect
-        d.click(x + w // 2, y + h // 2)
+        if self.wayland:
+            # No pointer: from Resume, which has the focus, Tab reaches the button and the
+            # space bar presses it.
+            d.key("Tab")
+            d.key("space")
+        else:
+            x, y, w, h = settings_rect
+            d.click(x + w // 2, y + h // 2)
         seen = self.wait_for_captions([SETTINGS_CAPTION, STIMULATION_CAPTION])
         self.require(seen == sorted([SETTINGS_CAPTION, STIMULATION_CAPTION]),
                      "Show Settings Screen: the settings window is shown over the stimulation",
@@ -422,6 +453,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--failure-shots", required=True)
+    parser.add_argument("--desktop", choices=("x", "wayland", "xwayland"), default="x")
     parser.add_argument("--keep-shots", help="folder for the screenshots of a passing run too")
     args = parser.parse_args()
 

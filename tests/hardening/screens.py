@@ -26,6 +26,8 @@ WAIT = 15
 
 
 class Screens:
+    platform = "xcb"  # the toolkit's platform the program is started on (None: its own choice)
+
     def __init__(self, args):
         self.args = args
         self.scale = args.scale
@@ -104,7 +106,7 @@ class Screens:
         """The program started, its title window shown, Continue by Enter: the settings
         window's id."""
         env = {"QT_SCALE_FACTOR": str(self.scale)} if self.scale != 1 else {}
-        self.program = Program(self.args.program, self.args.work, env)
+        self.program = Program(self.args.program, self.args.work, env, self.platform)
         d = self.desktop
         title = d.poll(lambda: d.window_named(self.program.pid, TITLE_CAPTION))
         self.require(title, "the title window is shown")

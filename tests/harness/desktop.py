@@ -9,6 +9,7 @@ Used by the end-to-end driver (tests/e2e/e2e_program.py), the screen drivers
 (tests/hardening/screens.py, two_screens.py) and the bench (bench/measure.py).
 """
 
+import json
 import os
 import random
 import re
@@ -205,12 +206,16 @@ class FaceModel:
 
 class Program:
     """The program started on the X server, with no sound (SDL's dummy output) unless env
-    says otherwise. Its output goes to program.stdout and program.stderr in the work
+    says otherwise; on the toolkit's platform named (its own choice when None). Its output goes to program.stdout and program.stderr in the work
     folder, its process id to program.pid there (the runner script ends it by that id if a
     driver could not)."""
 
-    def __init__(self, path, work, env=None):
-        full_env = dict(os.environ, SDL_AUDIODRIVER="dummy", QT_QPA_PLATFORM="xcb")
+    def __init__(self, path, work, env=None, platform="xcb"):
+        full_env = dict(os.environ, SDL_AUDIODRIVER="dummy")
+        if platform:
+            full_env["QT_QPA_PLATFORM"] = platform
+        else:  # the program's own choice
+            full_env.pop("QT_QPA_PLATFORM", None)
         full_env.update(env or {})
         self.stderr_path = os.path.join(work, "program.stderr")
         with open(os.path.join(work, "program.stdout"), "wb") as stdout, \
@@ -381,10 +386,13 @@ class Desktop:
 
     def shot(self, label=""):
         """The whole screen now."""
+        return self._keep(label, ["import", "-window", "root", "-depth", "8", "ppm:-"])
+
+    def _keep(self, label, command):
+        """A screenshot by the command, which writes it to its output as a binary PPM."""
         self.counter += 1
         name = f"{self.counter:03d}-{label}"
-        out = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
-                             capture_output=True, timeout=60)
+        out = subprocess.run(command, capture_output=True, timeout=60)
         if out.returncode != 0:
             raise Abort(f"screenshot failed: {out.stderr.decode(errors='replace').strip()}")
         shot = Shot(out.stdout, name)
@@ -406,3 +414,115 @@ class Desktop:
                 ppm = zlib.decompress(f.read())
             subprocess.run(["convert", "ppm:-", os.path.join(folder, name + ".png")],
                            input=ppm, capture_output=True, timeout=60)
+
+
+# ------------------------------------------------------------------------------------------
+# The same view on a Wayland compositor
+
+
+class WaylandDesktop(Desktop):
+    """sway, as wayland_session.sh started it, in place of the X server and its window
+    manager: the program's windows (native or through XWayland) and their geometry from
+    sway's tree, keys through a virtual keyboard (wtype), close requests and moves through
+    sway's commands, and screenshots of the whole layout (grim), in layout coordinates. A
+    window's id is sway's container id. The headless seat has no pointer: there are no
+    clicks, the drivers reach controls by keys."""
+
+    @staticmethod
+    def tree():
+        return json.loads(run(["swaymsg", "-r", "-t", "get_tree"], check=True).stdout)
+
+    @staticmethod
+    def views(node=None):
+        """Every window in sway's tree (node: where to start, the whole tree unless given)."""
+        node = node if node is not None else WaylandDesktop.tree()
+        found = []
+        if node.get("type") in ("con", "floating_con") and node.get("pid") is not None:
+            found.append(node)
+        for child in node.get("nodes", []) + node.get("floating_nodes", []):
+            found.extend(WaylandDesktop.views(child))
+        return found
+
+    def program_views(self, pid):
+        return [v for v in self.views() if v.get("pid") == pid and v.get("visible", True)]
+
+    def mapped_windows(self, pid):
+        return {v["id"]: v.get("name") or "" for v in self.program_views(pid)}
+
+    def window_named(self, pid, caption):
+        ids = [v["id"] for v in self.program_views(pid) if v.get("name") == caption]
+        return ids[0] if ids else None
+
+    def view(self, wid):
+        views = [v for v in self.views() if v["id"] == wid]
+        return views[0] if views else None
+
+    def active_window(self):
+        focused = [v["id"] for v in self.views() if v.get("focused")]
+        return focused[0] if focused else None
+
+    def activate(self, wid):
+        run(["swaymsg", f"[con_id={wid}]", "focus"], check=True)
+        return self.wait_active(wid)
+
+    def output_of(self, wid):
+        """The name of the output that shows the window, or None."""
+        def walk(node, output):
+            if node.get("type") == "output":
+                output = node.get("name")
+            if node.get("id") == wid:
+                return output
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                found = walk(child, output)
+                if found:
+                    return found
+            return None
+        return walk(self.tree(), None)
+
+    def client_geometry(self, wid):
+        v = self.view(wid)
+        if not v:
+            return None
+        rect, inner = v["rect"], v["window_rect"]
+        return rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"]
+
+    def frame_geometry(self, wid):
+        """The window's area with what sway draws around it (nothing, in these sessions)."""
+        v = self.view(wid)
+        if not v:
+            return None
+        rect = v["rect"]
+        return rect["x"], rect["y"], rect["width"], rect["height"]
+
+    def frame_extents(self, wid):
+        client, frame = self.client_geometry(wid), self.frame_geometry(wid)
+        if not client or not frame:
+            return None
+        return (client[0] - frame[0], frame[0] + frame[2] - client[0] - client[2],
+                client[1] - frame[1], frame[1] + frame[3] - client[1] - client[3])
+
+    def close(self, wid):
+        run(["swaymsg", f"[con_id={wid}]", "kill"], check=True)
+
+    def move_to_output(self, wid, output):
+        run(["swaymsg", f"[con_id={wid}]", "move", "to", "output", output], check=True)
+
+    def key(self, name):
+        # wtype takes xdotool's key names as keysyms; a digit's keysym name is the digit.
+        # Each wtype is a keyboard of its own whose keymap the seat hands to the focused
+        # client when it comes and again when it goes; XWayland compiles each one, and a key
+        # that arrives meanwhile is read with the old keymap and lost. So wtype waits before
+        # and after the key.
+        run(["wtype", "-s", "150", "-k", name, "-s", "150"], check=True)
+
+    def click(self, x, y):
+        raise Abort("the Wayland session has no pointer: reach the control by keys")
+
+    def pointer_to(self, x, y):
+        pass  # no pointer, nothing to keep out of the way
+
+    def rest_pointer(self, area):
+        pass
+
+    def shot(self, label=""):
+        return self._keep(label, ["grim", "-t", "ppm", "-"])

@@ -70,7 +70,7 @@ check "the icon in the icon theme" listed "./usr/share/icons/hicolor/32x32/apps/
 
 field() { dpkg-deb -f "$deb" "$1"; }
 check "package name tarrowin" test "$(field Package)" = tarrowin
-for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 qt6-qpa-plugins; do
+for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 qt6-qpa-plugins qt6-wayland; do
     check "depends on $dependency" grep -q "\\b$dependency\\b" <<<"$(field Depends)"
 done
 

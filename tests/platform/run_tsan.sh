@@ -6,21 +6,10 @@
 #   tests/platform/run_tsan.sh [BUILD_FOLDER]     (default: build-tsan)
 #
 # The test command runs it as the CTest test tsan_sound_output. Exit status: that of the
-# tests, on both sound servers (a report of ThreadSanitizer fails them); 77 where the pass
-# cannot say anything about the program, which CTest reports as a skip.
+# tests, on both sound servers; a report of ThreadSanitizer fails them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build_dir=${1:-build-tsan}
-# From libpulse 17 on (Debian 13), ThreadSanitizer reports races inside the library's own
-# code, which is not instrumented: its packet memory and its lazily made mutexes are handed
-# between its threads by atomic operations the sanitizer cannot see. Those reports are not
-# about the program, and suppressing every stack that passes through the library would also
-# hide the program's own callbacks; there the sound output's tests run in the other passes.
-pulse_version=$(pkg-config --modversion libpulse 2>/dev/null || echo 0)
-if [ "${pulse_version%%.*}" -ge 17 ]; then
-    echo "SKIP: ThreadSanitizer pass with libpulse $pulse_version (reports inside the library itself)"
-    exit 77
-fi
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DTARROWIN_TSAN=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target tst_soundserver tst_tonefile
 # The tests start the sound server and its tools with posix_spawn, which the sanitizer does not
