@@ -1,7 +1,7 @@
 #include "Title.h"
 
-#include "app/shared/Notices.h"
-#include "platform/AudioDevice.h"
+#include "shared/Notices.h"
+#include "platform/sound/AudioDevice.h"
 #include "settings/frmSettings.h"
 
 platform::FormRef<FrmTitle> Title;

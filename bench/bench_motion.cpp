@@ -32,15 +32,15 @@
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
 #include "app/Title.h"
-#include "app/shared/Notices.h"
-#include "app/shared/Var.h"
-#include "platform/CommonDialog.h"
-#include "platform/Controls.h"
-#include "platform/Form.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
+#include "platform/forms/CommonDialog.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
-#include "platform/Toolkit.h"
-#include "platform/WaveAudio.h"
+#include "platform/forms/Toolkit.h"
+#include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 

@@ -1,6 +1,6 @@
 #include "Stored.h"
 
-#include "platform/Picture.h"
+#include "platform/forms/Picture.h"
 
 namespace forms {
 

@@ -2,8 +2,8 @@
 // where a control stands with its caption and place in the tab order.
 #pragma once
 
-#include "platform/Controls.h"
-#include "platform/Form.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
 
 #include <string>
 

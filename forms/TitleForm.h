@@ -1,8 +1,8 @@
 // Stored definition of the title window, the first window the program shows.
 #pragma once
 
-#include "platform/Controls.h"
-#include "platform/Form.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
 
 class TitleForm : public platform::Form
 {

@@ -2,9 +2,9 @@
 // window stands when it is loaded, before any handler runs.
 #pragma once
 
-#include "platform/Controls.h"
-#include "platform/Form.h"
-#include "platform/WaveAudio.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
+#include "platform/sound/WaveAudio.h"
 
 class FrmEMDR2Form : public platform::Form
 {

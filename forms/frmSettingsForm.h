@@ -2,10 +2,10 @@
 // stands when it is loaded, before any handler runs.
 #pragma once
 
-#include "platform/CommonDialog.h"
-#include "platform/Controls.h"
-#include "platform/Form.h"
-#include "platform/WaveAudio.h"
+#include "platform/forms/CommonDialog.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
+#include "platform/sound/WaveAudio.h"
 
 class FrmSettingsForm : public platform::Form
 {

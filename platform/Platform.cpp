@@ -2,8 +2,8 @@
 
 #include "SeamState.h"
 
-#include "Controls.h"
-#include "Twips.h"
+#include "forms/Controls.h"
+#include "forms/Twips.h"
 
 #include <QCoreApplication>
 #include <QDir>

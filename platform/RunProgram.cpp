@@ -1,4 +1,4 @@
-#include "Form.h"
+#include "forms/Form.h"
 #include "Platform.h"
 
 #include <QApplication>

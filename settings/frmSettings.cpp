@@ -1,8 +1,8 @@
 #include "frmSettings.h"
 
-#include "app/shared/Convert.h"
-#include "app/shared/Notices.h"
-#include "app/shared/Var.h"
+#include "shared/Convert.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "platform/Platform.h"
 #include "stimulation/frmEMDR2.h"
 

@@ -2,7 +2,7 @@
 // limits the windows use on a 1920 x 1080 screen. Whatever the bytes, the loader must return:
 // a picture within the limits, or a reason in words.
 #include "FuzzInput.h"
-#include "platform/Picture.h"
+#include "platform/forms/Picture.h"
 
 #include <QGuiApplication>
 

@@ -3,8 +3,8 @@
 // in for a sound card. Whatever the bytes, the device must answer: the tone is ready, or a
 // reason in words; and nothing of a tone may stay held once its file is gone.
 #include "FuzzInput.h"
-#include "platform/SdlAudioDevice.h"
-#include "platform/ToneFile.h"
+#include "platform/sound/SdlAudioDevice.h"
+#include "platform/sound/ToneFile.h"
 
 #include <unistd.h>
 

@@ -2,13 +2,13 @@
 // when the next case starts, so no case sees what the case before it left behind.
 #include "support/TestSupport.h"
 
-#include "platform/AudioDevice.h"
-#include "platform/CommonDialog.h"
-#include "platform/Controls.h"
-#include "platform/Form.h"
+#include "platform/sound/AudioDevice.h"
+#include "platform/forms/CommonDialog.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
-#include "platform/WaveAudio.h"
+#include "platform/sound/WaveAudio.h"
 
 #include <QtTest>
 

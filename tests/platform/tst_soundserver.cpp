@@ -8,8 +8,8 @@
 // Skipped where the server is not installed (scripts/setup.sh with TARROWIN_TEST_TOOLS=1
 // installs both).
 #include "platform/Platform.h"
-#include "platform/PulseAudioDevice.h"
-#include "platform/SoundOutput.h"
+#include "platform/sound/PulseAudioDevice.h"
+#include "platform/sound/SoundOutput.h"
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
 // The tone decoder and its cache: every kind of wave file a practitioner may choose, the bad
 // files of the corpus (tests/data/make_corpus.py), and headers made here that claim what is
 // not there. No sound server is needed: decoding does not depend on one.
-#include "platform/ToneFile.h"
+#include "platform/sound/ToneFile.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

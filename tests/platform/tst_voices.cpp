@@ -2,12 +2,12 @@
 // voices back, and each device gives a number given back out again, so that a session in
 // which the windows are opened and closed over and over does not grow voices, mixer channels
 // or streams.
-#include "platform/CommonDialog.h"
+#include "platform/forms/CommonDialog.h"
 #include "platform/Platform.h"
-#include "platform/PulseAudioDevice.h"
-#include "platform/SdlAudioDevice.h"
+#include "platform/sound/PulseAudioDevice.h"
+#include "platform/sound/SdlAudioDevice.h"
 #include "platform/Seams.h"
-#include "platform/SoundOutput.h"
+#include "platform/sound/SoundOutput.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"

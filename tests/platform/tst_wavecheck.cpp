@@ -3,7 +3,7 @@
 // millisecond of sound, are refused with a reason; every other file passes and is left to the
 // library. The same bytes give the same answer
 // from memory and from a file.
-#include "platform/WaveCheck.h"
+#include "platform/sound/WaveCheck.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // What a window's behaviour may include: the platform layer's interface, the shared state
 // and the stored window definitions.
-#include "app/shared/Var.h"
+#include "shared/Var.h"
 #include "forms/frmSettingsForm.h"
-#include "platform/AudioDevice.h"
-#include "platform/Controls.h"
-#include "platform/Form.h"
+#include "platform/sound/AudioDevice.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Form.h"
 #include "platform/Platform.h"
 
 int main()

@@ -1,4 +1,4 @@
 // The platform layer reaching up for the shared state.
-#include "app/shared/Var.h"
+#include "shared/Var.h"
 
 int main() {}

@@ -1,4 +1,4 @@
 // A window's behaviour reaching past the platform layer's interface into its binding.
-#include "platform/WindowWidget.h"
+#include "platform/forms/WindowWidget.h"
 
 int main() {}

@@ -2,13 +2,13 @@
 // digits, Enter, the function keys and pattern characters, keys that do nothing, and the
 // keys the focused control still takes for itself.
 #include "app/Title.h"
-#include "app/shared/Notices.h"
-#include "app/shared/Var.h"
-#include "platform/CommonDialog.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
+#include "platform/forms/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
-#include "platform/Toolkit.h"
-#include "platform/WaveAudio.h"
+#include "platform/forms/Toolkit.h"
+#include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"

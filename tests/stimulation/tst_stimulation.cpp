@@ -1,8 +1,8 @@
 // The stimulation window: layout and track, motion, and the start of a run.
-#include "app/shared/Notices.h"
-#include "app/shared/Var.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "platform/Platform.h"
-#include "platform/Toolkit.h"
+#include "platform/forms/Toolkit.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"

@@ -3,7 +3,7 @@
 // tests use.
 #pragma once
 
-#include "platform/AudioDevice.h"
+#include "platform/sound/AudioDevice.h"
 
 #include <QMetaType>
 #include <QObject>

@@ -10,8 +10,8 @@
 // from the cache after the first time), play. Output, one line a tone after a '#' header:
 //   <index> <voice> <CLOCK_MONOTONIC ns just before the play call> <ns the play call took>
 // Exit status: 0 done, 1 bad arguments or a file that cannot be opened, 2 no sound output.
-#include "platform/PulseAudioDevice.h"
-#include "platform/SdlAudioDevice.h"
+#include "platform/sound/PulseAudioDevice.h"
+#include "platform/sound/SdlAudioDevice.h"
 
 #include <time.h>
 

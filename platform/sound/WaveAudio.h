@@ -4,7 +4,7 @@
 // windows; a failure is passed to the problem handler, which the window decides about.
 #pragma once
 
-#include "Named.h"
+#include "../Named.h"
 
 #include <functional>
 #include <memory>

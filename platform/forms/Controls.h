@@ -7,7 +7,7 @@
 #pragma once
 
 #include "Geometry.h"
-#include "Named.h"
+#include "../Named.h"
 #include "Picture.h"
 
 #include <functional>

@@ -1,6 +1,6 @@
 // The shared variables' rules: the tone pair rule and the number conversions.
-#include "app/shared/Convert.h"
-#include "app/shared/Var.h"
+#include "shared/Convert.h"
+#include "shared/Var.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 

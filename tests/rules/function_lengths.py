@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Lists the functions of C++ files whose bodies are longer than a limit.
 
-    scripts/function_lengths.py [--limit N] FOLDER_OR_FILE...
-    scripts/function_lengths.py --self-test
+    tests/rules/function_lengths.py [--limit N] FOLDER_OR_FILE...
+    tests/rules/function_lengths.py --self-test
 
 Prints one line a long function ("file:line: 57 lines") and exits 1 when there is any.
 A function is a brace block opened after a parenthesis at namespace or class level;
