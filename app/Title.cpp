@@ -1,8 +1,8 @@
 #include "Title.h"
 
-#include "shared/Notices.h"
 #include "platform/sound/AudioDevice.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
 
 platform::FormRef<FrmTitle> Title;
 

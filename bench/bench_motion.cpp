@@ -32,16 +32,16 @@
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
 #include "app/Title.h"
-#include "shared/Notices.h"
-#include "shared/Var.h"
+#include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/forms/CommonDialog.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
-#include "platform/Platform.h"
-#include "platform/Seams.h"
 #include "platform/forms/Toolkit.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "forms/Form.h"
 #include "Platform.h"
+#include "forms/Form.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 #include "SeamState.h"
 
-#include "sound/AudioDevice.h"
 #include "forms/CommonDialog.h"
+#include "sound/AudioDevice.h"
 
 #include <deque>
 

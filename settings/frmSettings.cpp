@@ -1,9 +1,9 @@
 #include "frmSettings.h"
 
+#include "platform/Platform.h"
 #include "shared/Convert.h"
 #include "shared/Notices.h"
 #include "shared/Var.h"
-#include "platform/Platform.h"
 #include "stimulation/frmEMDR2.h"
 
 platform::FormRef<FrmSettings> frmSettings;

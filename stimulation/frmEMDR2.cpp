@@ -1,10 +1,10 @@
 #include "frmEMDR2.h"
 
+#include "platform/Platform.h"
+#include "settings/frmSettings.h"
 #include "shared/Convert.h"
 #include "shared/Notices.h"
 #include "shared/Var.h"
-#include "platform/Platform.h"
-#include "settings/frmSettings.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,8 +6,8 @@
 // member functions, so tests can call those directly.
 #pragma once
 
-#include "Geometry.h"
 #include "../Named.h"
+#include "Geometry.h"
 #include "Picture.h"
 
 #include <functional>

@@ -9,12 +9,12 @@
 //   endpaths close-during-turn  the same, the close handled inside a start-end turn
 //   endpaths quit               Quit on the settings window, back from a paused run
 #include "app/Title.h"
-#include "shared/Var.h"
+#include "platform/Seams.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
-#include "platform/Seams.h"
 #include "platform/forms/Toolkit.h"
 #include "settings/frmSettings.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 
 #include <QApplication>

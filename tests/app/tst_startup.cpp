@@ -2,10 +2,10 @@
 // windows' own handlers, and as whole programs whose exit status and output are checked. Also
 // where the labels of the three windows set their text in their boxes.
 #include "app/Title.h"
-#include "shared/Notices.h"
-#include "shared/Var.h"
 #include "platform/forms/Toolkit.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

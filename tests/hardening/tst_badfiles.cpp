@@ -3,13 +3,13 @@
 // stimulation window's ticks to its turns with the tones on, through the real sound device
 // (SDL's dummy output unless the environment names another). Nothing may end the program, a
 // file that cannot be used is named in plain words, and the stimulation keeps moving.
+#include "platform/Platform.h"
+#include "platform/Seams.h"
+#include "platform/forms/CommonDialog.h"
+#include "platform/sound/SdlAudioDevice.h"
+#include "settings/frmSettings.h"
 #include "shared/Notices.h"
 #include "shared/Var.h"
-#include "platform/forms/CommonDialog.h"
-#include "platform/Platform.h"
-#include "platform/sound/SdlAudioDevice.h"
-#include "platform/Seams.h"
-#include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

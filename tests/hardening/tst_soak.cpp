@@ -1,12 +1,12 @@
 // Long sessions: a million motion and tone ticks of the stimulation window with the operator
 // changing speed, pattern, pause, picture and window size at random (always the same random
 // choices, so that a failure can be replayed), and the pass counter beyond 16 bits.
-#include "shared/Var.h"
-#include "platform/sound/AudioDevice.h"
-#include "platform/forms/Picture.h"
 #include "platform/Seams.h"
+#include "platform/forms/Picture.h"
+#include "platform/sound/AudioDevice.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -2,9 +2,9 @@
 // resize, an activation, a change of an option or of the slider, a tick of a running timer):
 // the program keeps running, the failure is reported once, and the next event of the same
 // kind is handled as usual.
+#include "platform/Platform.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
-#include "platform/Platform.h"
 #include "platform/forms/Toolkit.h"
 #include "support/TestSupport.h"
 

@@ -3,8 +3,8 @@
 // time like a sound card, so voices really sound and stop, without a sound server. The case
 // without a sound server runs this program again with the PulseAudio output pointed at
 // nothing.
-#include "platform/sound/SdlAudioDevice.h"
 #include "platform/Seams.h"
+#include "platform/sound/SdlAudioDevice.h"
 #include "platform/sound/SoundOutput.h"
 #include "support/TestSupport.h"
 

@@ -2,12 +2,12 @@
 // when the next case starts, so no case sees what the case before it left behind.
 #include "support/TestSupport.h"
 
-#include "platform/sound/AudioDevice.h"
+#include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/forms/CommonDialog.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
-#include "platform/Platform.h"
-#include "platform/Seams.h"
+#include "platform/sound/AudioDevice.h"
 #include "platform/sound/WaveAudio.h"
 
 #include <QtTest>

@@ -1,9 +1,9 @@
 // Timers that sleep while they have nothing to do: no ticks while idle, and a tick at once
 // when there is work again, inside a handler's DoEvents or at the next round of the event
 // loop.
+#include "platform/Platform.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
-#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

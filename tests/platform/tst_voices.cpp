@@ -2,11 +2,11 @@
 // voices back, and each device gives a number given back out again, so that a session in
 // which the windows are opened and closed over and over does not grow voices, mixer channels
 // or streams.
-#include "platform/forms/CommonDialog.h"
 #include "platform/Platform.h"
+#include "platform/Seams.h"
+#include "platform/forms/CommonDialog.h"
 #include "platform/sound/PulseAudioDevice.h"
 #include "platform/sound/SdlAudioDevice.h"
-#include "platform/Seams.h"
 #include "platform/sound/SoundOutput.h"
 #include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"

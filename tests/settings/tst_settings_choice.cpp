@@ -2,14 +2,14 @@
 // pattern by its buttons, the picture and the tone through the open-file dialog, and what
 // Continue starts with them; the notice that tells of a tone that cannot be played.
 #include "app/Title.h"
-#include "shared/Notices.h"
-#include "shared/Var.h"
-#include "platform/forms/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/forms/CommonDialog.h"
 #include "platform/forms/Toolkit.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -2,14 +2,14 @@
 // digits, Enter, the function keys and pattern characters, keys that do nothing, and the
 // keys the focused control still takes for itself.
 #include "app/Title.h"
-#include "shared/Notices.h"
-#include "shared/Var.h"
-#include "platform/forms/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/forms/CommonDialog.h"
 #include "platform/forms/Toolkit.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -1,14 +1,14 @@
 // The settings window as it stands and looks: how it is when loaded, the picture's preview,
 // whether every caption and the notice line can be read in their boxes, Quit and closing.
 #include "app/Title.h"
-#include "shared/Notices.h"
-#include "shared/Var.h"
-#include "platform/forms/CommonDialog.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
+#include "platform/forms/CommonDialog.h"
 #include "platform/forms/Toolkit.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // The shared variables' rules: the tone pair rule and the number conversions.
+#include "platform/Platform.h"
 #include "shared/Convert.h"
 #include "shared/Var.h"
-#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 #include <QTest>

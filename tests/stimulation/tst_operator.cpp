@@ -1,10 +1,10 @@
 // The stimulation window's operator controls: Pause and Esc, the speed and pattern keys, the
 // Settings button, focus loss and closing; then the same keys as real key events.
 #include "app/Title.h"
-#include "shared/Var.h"
 #include "platform/Platform.h"
 #include "platform/forms/Toolkit.h"
 #include "settings/frmSettings.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

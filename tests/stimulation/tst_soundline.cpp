@@ -1,8 +1,8 @@
 // What the practitioner is told about the sound output: the stimulation window's sound line
 // and the settings window's notice, as the output's state comes and goes.
+#include "settings/frmSettings.h"
 #include "shared/Notices.h"
 #include "shared/Var.h"
-#include "settings/frmSettings.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -1,9 +1,9 @@
 // The stimulation window: layout and track, motion, and the start of a run.
-#include "shared/Notices.h"
-#include "shared/Var.h"
 #include "platform/Platform.h"
 #include "platform/forms/Toolkit.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -1,9 +1,9 @@
 // The stimulation window's tones: the two channels, the tone tick and the tone requests the
 // motion tick leaves at its turns, and the tone tick on the program's own event loop.
-#include "shared/Notices.h"
-#include "shared/Var.h"
 #include "platform/Platform.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 #include "support/TestSupport.h"
 

@@ -1,15 +1,15 @@
 #include "TestSupport.h"
 
-#include "shared/Notices.h"
-#include "shared/Var.h"
+#include "platform/Platform.h"
+#include "platform/Seams.h"
 #include "platform/forms/CommonDialog.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
-#include "platform/Platform.h"
-#include "platform/Seams.h"
 #include "platform/forms/Toolkit.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 #include "stimulation/frmEMDR2.h"
 
 #include <QApplication>

@@ -18,13 +18,13 @@
 //   # ended <ns>              when the windows were unloaded
 // Times are CLOCK_MONOTONIC in nanoseconds. Exit status: the event loop's, 2 on bad arguments.
 #include "app/Title.h"
-#include "shared/Notices.h"
-#include "shared/Var.h"
-#include "platform/sound/AudioDevice.h"
-#include "platform/forms/Form.h"
 #include "platform/Seams.h"
+#include "platform/forms/Form.h"
+#include "platform/sound/AudioDevice.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
+#include "shared/Notices.h"
+#include "shared/Var.h"
 
 #include <QApplication>
 #include <QTimer>
