@@ -248,7 +248,6 @@ def main():
     face_icon = [(32, render(32, face)), (16, render(16, face))]
     files = [
         ('Pictures/Face.ico', face_icon),
-        ('forms/Face.ico', face_icon),  # the settings window's stored preview: the same face
         ('forms/Tarrowin.ico', [(32, render(32, app_icon))]),
         ('forms/Spider.ico', [(s, render(s, spider)) for s in (48, 32, 16)]),
     ]

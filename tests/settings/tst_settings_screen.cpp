@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/Seams.h"
 #include "platform/forms/CommonDialog.h"
+#include "platform/forms/Picture.h"
 #include "platform/forms/Toolkit.h"
 #include "platform/sound/WaveAudio.h"
 #include "settings/frmSettings.h"
@@ -157,9 +158,13 @@ private Q_SLOTS:
         QCOMPARE(w.Soundtones.Caption().size(), std::size_t(50));
         QCOMPARE(Q(w.Frame1.Caption()),
                  QString("Picture Movement (Click or press corresponding keys)"));
-        // The face, as the preview of the default picture.
+        // The preview is the default picture, the face, pixel for pixel.
+        const platform::PictureResult face =
+            platform::LoadPicture(platform::InProgramFolder("\\Pictures\\Face.ico"), 0, 0);
+        QVERIFY(face.ok);
         QCOMPARE(w.Image1.GetPicture().WidthPixels(), 32);
-        QCOMPARE(w.Image1.GetPicture().HeightPixels(), 32);
+        QCOMPARE(platform::PixmapOf(w.Image1.GetPicture())->toImage(),
+                 platform::PixmapOf(face.picture)->toImage());
         QVERIFY(!w.Notice.Visible());
         QVERIFY(!frmEMDR2.IsLoaded());
     }
