@@ -55,5 +55,6 @@ fi
 [ "${1:-}" = --packages-only ] && exit 0
 
 build_dir=${TARROWIN_BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${TARROWIN_BUILD_TYPE:-RelWithDebInfo} ${TARROWIN_CMAKE_ARGS:-} >/dev/null
+# TARROWIN_CMAKE_ARGS comes last, so a -DCMAKE_BUILD_TYPE there has the last word.
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TARROWIN_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"

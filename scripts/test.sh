@@ -76,9 +76,10 @@ status=0
 
 if [ "${TARROWIN_SKIP_SANITIZERS:-0}" != 1 ]; then
     echo "== The same tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
-    asan_dir=${TARROWIN_ASAN_BUILD_DIR:-build-asan}
-    TARROWIN_BUILD_DIR=$asan_dir TARROWIN_BUILD_TYPE=Debug \
-        TARROWIN_CMAKE_ARGS="$TARROWIN_CMAKE_ARGS -DTARROWIN_SANITIZE=ON" scripts/setup.sh
+    asan_dir=${TARROWIN_BUILD_DIR:-build}-asan
+    TARROWIN_BUILD_DIR=$asan_dir \
+        TARROWIN_CMAKE_ARGS="$TARROWIN_CMAKE_ARGS -DCMAKE_BUILD_TYPE=Debug -DTARROWIN_SANITIZE=ON" \
+        scripts/setup.sh
     # Leaks are not counted: the toolkit's font and display libraries keep caches to the end.
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
