@@ -114,33 +114,11 @@ const std::vector<Leftover> &Leftovers()
 }
 } // namespace
 
-class TestSeams : public QObject
+class TestSeams : public testsupport::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { testsupport::FreshProgram(); }
-    void cleanup() { testsupport::FreshProgram(); }
-
-    void aCaseLeavesNothingBehind_data()
-    {
-        QTest::addColumn<int>("row");
-        for (std::size_t i = 0; i < Leftovers().size(); ++i)
-            QTest::newRow(Leftovers()[i].seam) << int(i);
-    }
-    void aCaseLeavesNothingBehind()
-    {
-        QFETCH(int, row);
-        const Leftover &leftover = Leftovers()[std::size_t(row)];
-        bool reached = false;
-        leftover.leave(reached);
-        testsupport::FreshProgram(); // the next case's start
-        const bool own = leftover.use();
-        // The device is let go at the start; every other stand-in must never be reached.
-        QCOMPARE(reached, std::string(leftover.seam) == "audio device");
-        QVERIFY(own);
-    }
-
     void fileDialogTakesTheAnswersInTurn()
     {
         seams::AnswerFileDialog("/tmp/first.ico");
@@ -160,6 +138,25 @@ private Q_SLOTS:
         // As it stood when shown, before the answer.
         QCOMPARE(seams::LastFileDialog().Filter(), std::string("Tones (*.wav)|*.wav"));
         QCOMPARE(seams::LastFileDialog().FileName(), std::string());
+    }
+
+    void aCaseLeavesNothingBehind_data()
+    {
+        QTest::addColumn<int>("row");
+        for (std::size_t i = 0; i < Leftovers().size(); ++i)
+            QTest::newRow(Leftovers()[i].seam) << int(i);
+    }
+    void aCaseLeavesNothingBehind()
+    {
+        QFETCH(int, row);
+        const Leftover &leftover = Leftovers()[std::size_t(row)];
+        bool reached = false;
+        leftover.leave(reached);
+        testsupport::FreshProgram(); // the next case's start
+        const bool own = leftover.use();
+        // The device is let go at the start; every other stand-in must never be reached.
+        QCOMPARE(reached, std::string(leftover.seam) == "audio device");
+        QVERIFY(own);
     }
 };
 

@@ -121,6 +121,16 @@ bool SamePicture(const platform::Picture &a, const platform::Picture &b)
     return pa && pb && pa->toImage() == pb->toImage();
 }
 
+// A row of the layout table: a screen of the test (tests/data/screens.json), the window's outer
+// size on it in twips, the top of the control row and the left of each of its controls.
+struct LayoutRow
+{
+    const char *name;
+    int screen;
+    float W, H;
+    float rowTop, pauseLeft, settingsLeft, passcountLeft;
+};
+
 // A row of the track table: the pattern, the window's outer size in twips, the picture's side
 // in pixels, and the track they give, with the step of a tick.
 struct TrackRow
@@ -135,6 +145,7 @@ struct TrackRow
 
 } // namespace
 
+Q_DECLARE_METATYPE(LayoutRow)
 Q_DECLARE_METATYPE(TrackRow)
 
 class TstStimulation : public testsupport::WindowTest
@@ -143,54 +154,6 @@ class TstStimulation : public testsupport::WindowTest
 
 private Q_SLOTS:
     // ---- Load ------------------------------------------------------------------------
-
-    // The window opens on the settings window's screen and spreads its controls over that
-    // screen's width, the control row two and a half button heights above the bottom (the
-    // test's screens: tests/data/screens.json; 15 twips a pixel).
-    void loadLaysOutTheWindow_data()
-    {
-        QTest::addColumn<int>("screen");
-        QTest::addColumn<float>("W");
-        QTest::addColumn<float>("H");
-        QTest::addColumn<float>("rowTop");
-        QTest::addColumn<float>("pauseLeft");
-        QTest::addColumn<float>("settingsLeft");
-        QTest::addColumn<float>("passcountLeft");
-        QTest::newRow("800 x 600")
-            << 0 << 12000.f << 9000.f << 7762.5f << 2545.f << 5392.5f << 7392.5f;
-        QTest::newRow("1920 x 1080")
-            << 1 << 28800.f << 16200.f << 14962.5f << 8145.f << 13792.5f << 18592.5f;
-        QTest::newRow("2560 x 1440")
-            << 2 << 38400.f << 21600.f << 20362.5f << 11345.f << 18592.5f << 24992.5f;
-    }
-    void loadLaysOutTheWindow()
-    {
-        QFETCH(int, screen);
-        QFETCH(float, W);
-        QFETCH(float, H);
-        QFETCH(float, rowTop);
-        QFETCH(float, pauseLeft);
-        QFETCH(float, settingsLeft);
-        QFETCH(float, passcountLeft);
-        const QList<QScreen *> screens = QGuiApplication::screens();
-        QVERIFY2(screens.size() == 3, "the test runs on the three screens of screens.json");
-        QWidget *settings = platform::SurfaceOf(frmSettings.Get());
-        settings->move(screens[screen]->geometry().topLeft() + QPoint(20, 20));
-        FrmEMDR2 &w = StillWindow();
-        QCOMPARE(w.Pause.Caption(), std::string("Pause"));
-        QVERIFY(!w.Settings.Visible());
-        QCOMPARE(w.WindowState(), int(platform::vbMaximized));
-        QCOMPARE(w.Width(), W);
-        QCOMPARE(w.Height(), H);
-        QCOMPARE(w.Top(), 0.0f);
-        QCOMPARE(w.Pause.Top(), rowTop);
-        QCOMPARE(w.Passcount.Top(), rowTop);
-        QCOMPARE(w.Settings.Top(), rowTop);
-        QCOMPARE(w.Pause.Left(), pauseLeft);
-        QCOMPARE(w.Settings.Left(), settingsLeft);
-        QCOMPARE(w.Passcount.Left(), passcountLeft);
-        QCOMPARE(w.Passcount.Caption(), std::string(" 0 passes"));
-    }
 
     void loadStartsStillAndCounted()
     {
@@ -204,6 +167,43 @@ private Q_SLOTS:
         // The resize handling of the load: its interval and 15 ticks to the first turn.
         QCOMPARE(w.Timer1.Interval(), 140);
         QCOMPARE(w.Steps, 15);
+    }
+
+    // The window opens on the settings window's screen and spreads its controls over that
+    // screen's width, the control row two and a half button heights above the bottom (the
+    // test's screens: tests/data/screens.json; 15 twips a pixel).
+    void loadLaysOutTheWindow_data()
+    {
+        QTest::addColumn<LayoutRow>("row");
+        const LayoutRow rows[] = {
+            {"800 x 600", 0, 12000, 9000, 7762.5f, 2545, 5392.5f, 7392.5f},
+            {"1920 x 1080", 1, 28800, 16200, 14962.5f, 8145, 13792.5f, 18592.5f},
+            {"2560 x 1440", 2, 38400, 21600, 20362.5f, 11345, 18592.5f, 24992.5f},
+        };
+        for (const LayoutRow &row : rows)
+            QTest::newRow(row.name) << row;
+    }
+    void loadLaysOutTheWindow()
+    {
+        QFETCH(LayoutRow, row);
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        QVERIFY2(screens.size() == 3, "the test runs on the three screens of screens.json");
+        QWidget *settings = platform::SurfaceOf(frmSettings.Get());
+        settings->move(screens[row.screen]->geometry().topLeft() + QPoint(20, 20));
+        FrmEMDR2 &w = StillWindow();
+        QCOMPARE(w.Pause.Caption(), std::string("Pause"));
+        QVERIFY(!w.Settings.Visible());
+        QCOMPARE(w.WindowState(), int(platform::vbMaximized));
+        QCOMPARE(w.Width(), row.W);
+        QCOMPARE(w.Height(), row.H);
+        QCOMPARE(w.Top(), 0.0f);
+        QCOMPARE(w.Pause.Top(), row.rowTop);
+        QCOMPARE(w.Settings.Top(), row.rowTop);
+        QCOMPARE(w.Passcount.Top(), row.rowTop);
+        QCOMPARE(w.Pause.Left(), row.pauseLeft);
+        QCOMPARE(w.Settings.Left(), row.settingsLeft);
+        QCOMPARE(w.Passcount.Left(), row.passcountLeft);
+        QCOMPARE(w.Passcount.Caption(), std::string(" 0 passes"));
     }
 
     void loadTonePair_data()
