@@ -5,6 +5,7 @@
 # on Debian 12 and 13.
 #
 #   scripts/setup.sh [--packages-only]     --packages-only: install, build nothing
+#   scripts/setup.sh --program             install, then build the program alone (no tests)
 #   scripts/setup.sh --missing             lists the packages not installed, changes nothing
 # TARROWIN_TEST_TOOLS=1 adds what the end-to-end tests need, TARROWIN_BENCH_TOOLS=1 what
 # bench/run.sh needs, TARROWIN_PACKAGE_TOOLS=1 what the Debian package needs.
@@ -56,4 +57,8 @@ fi
 
 build_dir=${TARROWIN_BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${TARROWIN_BUILD_TYPE:-RelWithDebInfo} ${TARROWIN_CMAKE_ARGS:-} >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+if [ "${1:-}" = --program ]; then
+    cmake --build "$build_dir" -j"$(nproc)" --target tarrowin
+else
+    cmake --build "$build_dir" -j"$(nproc)"
+fi
