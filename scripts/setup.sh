@@ -24,9 +24,10 @@ servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio puls
     pipewire pipewire-pulse wireplumber dbus python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: screenshots, sound files, the sanitizer builds; a Wayland
-    # compositor with XWayland, its screenshots and keys.
+    # compositor with XWayland, its screenshots and keys; git, with which the run as an
+    # ordinary user copies the clone's files.
     packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev
-        sway grim wtype xwayland)
+        sway grim wtype xwayland git)
 fi
 if [ "${TARROWIN_BENCH_TOOLS:-0}" = 1 ]; then
     # The bench's start-up watch talks to the X server itself (xcb).
