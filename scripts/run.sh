@@ -57,5 +57,5 @@ if [ "$(id -u)" != 0 ]; then
         sudo scripts/setup.sh --packages-only
     fi
 fi
-scripts/setup.sh
+scripts/setup.sh --program
 exec "$build_dir/tarrowin"

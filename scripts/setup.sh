@@ -5,6 +5,7 @@
 # on Debian 12 and 13.
 #
 #   scripts/setup.sh [--packages-only]     --packages-only: install, build nothing
+#   scripts/setup.sh --program             install, then build the program alone (no tests)
 #   scripts/setup.sh --missing             lists the packages not installed, changes nothing
 # TARROWIN_TEST_TOOLS=1 adds what the end-to-end tests need, TARROWIN_BENCH_TOOLS=1 what
 # bench/run.sh needs, TARROWIN_PACKAGE_TOOLS=1 what the Debian package needs.
@@ -23,9 +24,10 @@ servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio puls
     pipewire pipewire-pulse wireplumber dbus python3)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: screenshots, sound files, the sanitizer builds; a Wayland
-    # compositor with XWayland, its screenshots and keys.
+    # compositor with XWayland, its screenshots and keys; git, with which the run as an
+    # ordinary user copies the clone's files.
     packages+=("${servers[@]}" imagemagick sox clang libclang-rt-dev
-        sway grim wtype xwayland)
+        sway grim wtype xwayland git)
 fi
 if [ "${TARROWIN_BENCH_TOOLS:-0}" = 1 ]; then
     # The bench's start-up watch talks to the X server itself (xcb).
@@ -57,4 +59,8 @@ fi
 build_dir=${TARROWIN_BUILD_DIR:-build}
 # TARROWIN_CMAKE_ARGS comes last, so a -DCMAKE_BUILD_TYPE there has the last word.
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TARROWIN_CMAKE_ARGS:-} >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+if [ "${1:-}" = --program ]; then
+    cmake --build "$build_dir" -j"$(nproc)" --target tarrowin
+else
+    cmake --build "$build_dir" -j"$(nproc)"
+fi

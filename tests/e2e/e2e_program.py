@@ -409,9 +409,16 @@ class E2E:
         self.require_focus(SETTINGS_CAPTION,
                            "Show Settings Screen: the settings window has the focus")
         d.rest_pointer(SCREEN)
-        behind = d.shot("settings-again")
-        self.check(behind.uniform(pause_rect) and behind.uniform(settings_rect),
-                   "Show Settings Screen: both buttons of the control row are hidden")
+        # The stimulation window behind repaints in its own time: through XWayland on sway
+        # 1.10 the buttons were still on screen in the first shot, gone in the next.
+        deadline = time.monotonic() + 3
+        while True:
+            behind = d.shot("settings-again")
+            hidden = behind.uniform(pause_rect) and behind.uniform(settings_rect)
+            if hidden or time.monotonic() > deadline:
+                break
+            time.sleep(0.2)
+        self.check(hidden, "Show Settings Screen: both buttons of the control row are hidden")
         d.key("Return")
         seen = self.wait_for_captions([STIMULATION_CAPTION])
         self.require(seen == [STIMULATION_CAPTION],
@@ -443,7 +450,12 @@ class E2E:
         if not self.program:
             return
         self.program.stop()
-        errors = self.program.errors()
+        # The rig's keys come from short-lived virtual keyboards (wtype): as one goes, sway
+        # 1.10 hands the program a keyboard with no keymap for a moment, which Qt 6.8 reports
+        # with this line. A desktop's real keyboard always has its keymap.
+        rig = "qt.qpa.wayland: unknown keymap format: 0"
+        errors = "".join(line for line in self.program.errors().splitlines(keepends=True)
+                         if not (self.wayland and line.strip() == rig))
         self.check(errors == "", "the program wrote nothing on standard error",
                    errors.strip().replace("\n", " | ")[:2000])
 
