@@ -108,5 +108,7 @@ mkdir -p "$work/clone" "$work/home"
 git -C "$source_dir" ls-files -z | tar -C "$source_dir" --null -T - -cf - |
     tar -C "$work/clone" -xf -
 chown -R "$user" "$work/clone" "$work/home"
+# The user runs this script's copy in the clone: the source folder may lie where only root
+# can read (a clone in /root, as on a build machine).
 runuser -u "$user" -- env -i "PATH=$PATH" "HOME=$work/home" LANG=C.UTF-8 \
-    bash "$here/run_as_user.sh" --as-user "$work/clone"
+    bash "$work/clone/tests/e2e/run_as_user.sh" --as-user "$work/clone"
