@@ -29,6 +29,7 @@ Figures and details go to bench/results/bench-<date>.json.
 """
 
 import argparse
+import bisect
 import datetime
 import json
 import os
@@ -321,24 +322,30 @@ class Recording:
 
     A read returns the frames that reached the monitor up to that moment, late by however
     long the recorder waited to be scheduled. For each read, read time minus frames so far
-    divided by the rate is the sink's clock offset plus that wait; the smallest value within
-    half a second either side is taken as the offset there, which drops the waits and follows
-    the slow drift of the null sink's clock against CLOCK_MONOTONIC. The sink hands its
-    samples to the monitor when it renders them, its configured latency ahead of playing
-    them; so the reads that came soonest are that far ahead of the sink's clock, and the
-    latency is added back. (Without it a tone would be placed up to a sink block, here about
-    5 ms, before it was even written.) PipeWire reports its sink's latency as 0: there a frame
-    is placed when the monitor handed it out, which is not before the sink took it; the
-    program's tones and the bare client's are placed the same way in the same run, so their
-    difference does not depend on it.
+    divided by the rate is the sink's clock offset plus that wait. The smallest value over the
+    half second before a read (the lower envelope) drops the waits, and so does the smallest
+    over the half second after it; the larger of the two is taken as the offset there. That
+    follows the slow drift of the sink's clock against CLOCK_MONOTONIC without lagging behind
+    it, and a step of the offset that stays, where the monitor handed out less audio than the
+    time that passed (PipeWire's may), places the frames after the step by the reads after it
+    and those before by the reads before it. Within the first and last quarter second of a
+    recording only the side that lies inside it is taken.
 
-    How far a placing may be off: the offsets that the reads of the half second before a frame
-    and of the half second after it give, apart (`spread_at`). A monitor that hands out less
-    audio than the time that passed (PipeWire's may), or a clock drifting, shows there; and
-    the monitor's frames against the wall time over the whole recording
-    (`frames_per_wall_second`)."""
+    The sink hands its samples to the monitor when it renders them, its configured latency
+    ahead of playing them; so the reads that came soonest are that far ahead of the sink's
+    clock, and the latency is added back. (Without it a tone would be placed up to a sink
+    block, here about 5 ms, before it was even written.) PipeWire reports its sink's latency
+    as 0: there a frame is placed when the monitor handed it out, which is not before the sink
+    took it; the program's tones and the bare client's are placed the same way in the same
+    run, so their difference does not depend on it.
+
+    How far a placing may be off (`spread_at`): the two sides' offsets apart. Where the
+    monitor went on evenly, that is the scatter of the envelope itself; a larger value marks
+    a step in the half second around the frame. And over the whole recording, the monitor's
+    audio against the wall time (`frames_per_wall_second`)."""
 
     WINDOW_NS = 500_000_000
+    EDGE_NS = 250_000_000
 
     def __init__(self, raw, stamps, latency_ns):
         self.latency_ns = latency_ns
@@ -352,44 +359,39 @@ class Recording:
                     self.reads.append((int(t), int(total) // FRAME))
         if not self.reads:
             raise RuntimeError("nothing was recorded from the sink")
-        offsets = [t - frames * 1e9 / RATE for t, frames in self.reads]
-        self.raw_offsets = offsets
+        self.raw_offsets = [t - frames * 1e9 / RATE for t, frames in self.reads]
         self.read_times = [t for t, _ in self.reads]
-        # Sliding minimum over the time window, both sides (two passes of a monotonic queue).
-        n = len(self.reads)
-        self.offset = [0.0] * n
-        lo = 0
-        hi = 0
-        from collections import deque
-        window = deque()
-        for i in range(n):
-            t = self.reads[i][0]
-            while hi < n and self.reads[hi][0] <= t + self.WINDOW_NS:
-                while window and offsets[window[-1]] >= offsets[hi]:
-                    window.pop()
-                window.append(hi)
-                hi += 1
-            while self.reads[lo][0] < t - self.WINDOW_NS:
-                lo += 1
-            while window[0] < lo:
-                window.popleft()
-            self.offset[i] = offsets[window[0]]
         self.read_frames = [frames for _, frames in self.reads]
 
     def read_of(self, frame):
         """The index of the read that brought the frame."""
-        import bisect
         return min(bisect.bisect_left(self.read_frames, frame + 1), len(self.reads) - 1)
 
-    def spread_at(self, frame):
-        """ns between the offsets of the half second before the frame and the half second
-        after it."""
-        import bisect
+    def sides(self, frame):
+        """The lower envelope of the offsets over the half second before the frame's read and
+        over the half second after it; None for a side cut short by the recording's edge."""
         i = self.read_of(frame)
         t = self.read_times[i]
         lo = bisect.bisect_left(self.read_times, t - self.WINDOW_NS)
         hi = bisect.bisect_right(self.read_times, t + self.WINDOW_NS)
-        return abs(min(self.raw_offsets[lo:i + 1]) - min(self.raw_offsets[i:hi]))
+        before = min(self.raw_offsets[lo:i + 1])
+        after = min(self.raw_offsets[i:hi])
+        if t - self.read_times[0] < self.EDGE_NS:
+            before = None
+        if self.read_times[-1] - t < self.EDGE_NS:
+            after = None
+        if before is None and after is None:  # a recording shorter than half a second
+            before = after = min(self.raw_offsets)
+        return before, after
+
+    def offset_at(self, frame):
+        before, after = self.sides(frame)
+        return max(v for v in (before, after) if v is not None)
+
+    def spread_at(self, frame):
+        """ns between the two sides' offsets (0 where only one side is taken)."""
+        before, after = self.sides(frame)
+        return abs(before - after) if before is not None and after is not None else 0.0
 
     def frames_per_wall_second(self):
         """Seconds of audio the monitor handed out per second of CLOCK_MONOTONIC."""
@@ -398,8 +400,7 @@ class Recording:
 
     def time_of(self, frame):
         """CLOCK_MONOTONIC ns at which the frame reached the sink."""
-        i = self.read_of(frame)
-        return frame * 1e9 / RATE + self.offset[i] + self.latency_ns
+        return frame * 1e9 / RATE + self.offset_at(frame) + self.latency_ns
 
     def frames(self):
         return len(self.data) // FRAME
@@ -408,7 +409,10 @@ class Recording:
 class Placing:
     """How well the tones of one server's recordings could be placed in time: the spread of
     the placing at each tone found, each recording's audio against its wall time, and the
-    sink latency that was added."""
+    sink latency that was added. A spread above STEP_MS marks a step of the monitor's audio
+    against the wall time near the tone."""
+
+    STEP_MS = 1.0
 
     def __init__(self):
         self.spreads_ms = []
@@ -424,7 +428,9 @@ class Placing:
 
     def figures(self):
         ratios = self.frames_per_wall_second
-        return {"spread_ms": summary(self.spreads_ms),
+        steps = [v for v in self.spreads_ms if v > self.STEP_MS]
+        return {"spread_ms": summary([v for v in self.spreads_ms if v <= self.STEP_MS]),
+                "tones_near_a_step": len(steps), "largest_step_ms": max(steps, default=0.0),
                 "frames_per_wall_second": {"min": min(ratios), "max": max(ratios),
                                            "recordings": len(ratios)} if ratios else None,
                 "sink_latency_added_ms": sorted(self.latencies_ms)}
@@ -538,7 +544,6 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     matched, sink, used = match_tones(plays, recording, found)
     latencies, to_play, to_pending, play_to_sink = [], [], [], []
     missing = 0
-    import bisect
     for (t_play, side), hit in zip(plays, matched):
         k = bisect.bisect_right(ticks, t_play) - 1
         if k < 0:
@@ -701,7 +706,6 @@ def run_first_tones(args, tones, starts, speed):
         t_play, side = plays[0]
         later = [t for t, v in plays[1:] if v == side]
         hit = first_hit(t_play, side, later[0] if later else None, recording, found)
-        import bisect
         k = bisect.bisect_right(ticks, t_play) - 1
         t_set = ticks[k] if k >= 0 else t_play
         onsets.append(round((hit[0] - t_set) / 1e6, 2) if hit else None)
@@ -1052,13 +1056,14 @@ def server_rows(name, report):
                      f"[{f['not_exact_by_underrun']}], {f['missing_at_sink']} missing", "",
                      "0, 0 missing", yes(t["not_sample_exact"] == 0 and t["missing"] == 0)))
     placing = report.get("placing")
-    if placing and placing["spread_ms"]["n"]:
+    if placing and placing["spread_ms"]["n"] is not None:
         sp = placing["spread_ms"]
         fw = placing["frames_per_wall_second"]
         first = report.get("tone_floor", {}).get("min")
         rows.append((f"{name}: placing at the sink, error bar ms (tones)",
                      f"spread med/p99/max {fmt(sp['median'])}/{fmt(sp['p99'])}/"
-                     f"{fmt(sp['max'])} ({sp['n']})",
+                     f"{fmt(sp['max'])} ({sp['n']}); near a step "
+                     f"{placing['tones_near_a_step']} (up to {placing['largest_step_ms']:.1f})",
                      f"audio/wall {fw['min']:.5f}..{fw['max']:.5f} ({fw['recordings']})"
                      if fw else "-",
                      "latency added " + ", ".join(f"{v:.1f}" for v in
@@ -1119,13 +1124,14 @@ def server_rows(name, report):
                      f"{fmt(client['cpu_pct_of_one_core'])} = {fmt(floors)} "
                      f"(title {fmt(title['cpu_pct_of_one_core'])})",
                      f"{over:+.2f} points", "<= floors + 0.2", yes(over <= 0.2)))
+        extra = (c["context_switches_per_s"] - moving["context_switches_per_s"] -
+                 client["context_switches_per_s"])
         rows.append((f"{name}: wake-ups / s (context switches, all threads)",
                      fmt(c["context_switches_per_s"], 0),
                      f"moving window {fmt(moving['context_switches_per_s'], 0)}, client "
                      f"{fmt(client['context_switches_per_s'], 0)}, title "
                      f"{fmt(title['context_switches_per_s'], 0)}",
-                     f"{c['context_switches_per_s'] - moving['context_switches_per_s'] - client['context_switches_per_s']:+.0f}",
-                     "", ""))
+                     f"{extra:+.0f}", "", ""))
 
         def switches(threads):
             entry = threads.get(SOUND_THREAD)
@@ -1213,7 +1219,7 @@ def run_server(args, server, tones, motion, old_line, report):
         print("Tones under load", flush=True)
         loops = BusyLoops(os.cpu_count() or 2)
         try:
-            result["load_floor"] = run_tone_floor(args, tones, args.floor_tones // 2 + 8, 200,
+            result["load_floor"] = run_tone_floor(args, tones, args.load_floor_tones, 200,
                                                   True, "load-floor-server")
             run = run_motion_program(args, 65, args.motion_s, tones, tag="load")
         finally:
@@ -1269,6 +1275,7 @@ def main():
     # The bare client's tones for the onset floor, every 200 ms: about as many kept as the
     # program sounds in its 30 s runs at speeds 65 and 85 together.
     args.floor_tones = 28 if args.quick else 158
+    args.load_floor_tones = 22 if args.quick else 88  # 80 kept
     startup_runs = 3 if args.quick else 10
     tones = {1: detector.ToneFile(os.path.join(args.build, "Tones", "beep_l.wav"), "L"),
              2: detector.ToneFile(os.path.join(args.build, "Tones", "beep_r.wav"), "R")}
