@@ -255,7 +255,7 @@ class SoundServer:
         out = subprocess.run(["pactl", "info"], capture_output=True, text=True,
                              timeout=10).stdout
         m = re.search(r"Server Name: (.*)\nServer Version: (.*)", out)
-        return f"{m.group(1)}, protocol version {m.group(2)}" if m else "?"
+        return f"{m.group(1)}, version {m.group(2)}" if m else "?"
 
     def kill(self, part):
         if self.command("kill", part) != 0:
@@ -453,6 +453,14 @@ def find_tones(recording, tones):
              0 if t["exact"] else t["lost"] if t.get("gaps") else None) for t in found]
 
 
+def near_a_step(recording, start, length):
+    """Whether the monitor's audio stepped against the wall time in the half second before a
+    tone or while it sounded (`length` frames): the monitor handed out less audio than the
+    time that passed, and a tone sounding then is recorded with a gap."""
+    return max(recording.spread_at(start),
+               recording.spread_at(start + length)) > Placing.STEP_MS * 1e6
+
+
 def match_tones(plays, recording, found):
     """For each (play ns, side): the sink time of its tone, or None; and the tones at the
     sink that no play accounts for."""
@@ -564,6 +572,8 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     whole = [hit for (t_play, _), hit in zip(plays, matched)
              if hit and t_play <= window[1] - TONE_TAIL_NS]
     exact = [hit[2] for hit in whole]
+    stepped = {recording.time_of(start) for start, side, ok, _ in found
+               if not ok and near_a_step(recording, start, tones[side].frames)}
     gaps = [hit[3] for hit in whole if not hit[2]]
 
     # How long the window took over each motion tick, turns (with their tone) apart.
@@ -587,6 +597,8 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
         "tones_in_window": len(in_window),
         "not_sample_exact": sum(1 for e in exact if not e),
         "not_exact_by_underrun": sum(1 for g in gaps if g is not None),
+        "not_exact_near_a_monitor_step": sum(1 for hit in whole
+                                             if not hit[2] and hit[0] in stepped),
         "frames_lost_to_underruns": [g for g in gaps if g is not None],
     }
     # The first tones of the run, sounded while the output had just been opened.
@@ -597,6 +609,7 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     tone["_latencies"] = latencies
     tone["_not_exact"] = tone["not_sample_exact"]
     tone["_gaps"] = tone["not_exact_by_underrun"]
+    tone["_stepped"] = tone["not_exact_near_a_monitor_step"]
     tone["_exact_checked"] = len(exact)
     result = {"speed": speed, "motion": motion, "tones": tone, "load": load.done()}
     print(f"  {tag} speed {speed}: motion p99 {motion['p99']:.3f} ms over {motion['n']} ticks; "
@@ -636,6 +649,8 @@ def run_tone_floor(args, tones, count, interval, server, tag):
     # The probe plays its first tone 0.1 s after opening the output, while the sound server
     # is still starting the stream (those tones come late or not at all); the program's
     # tones are kept from 2 s after it opened its output, so these are kept from 1.5 s on.
+    stepped = {recording.time_of(start) for start, side, ok, _ in found
+               if not ok and near_a_step(recording, start, tones[side].frames)}
     settled = plays[0][0] + SETTLE_NS if plays else 0
     kept = [(t, hit) for (t, _), hit in zip(plays, matched) if t >= settled]
     latencies = [(hit[0] - t) / 1e6 for t, hit in kept if hit]
@@ -644,6 +659,8 @@ def run_tone_floor(args, tones, count, interval, server, tag):
                    "not_sample_exact": sum(1 for _, h in kept if h and not h[2]),
                    "not_exact_by_underrun": sum(1 for _, h in kept
                                                     if h and not h[2] and h[3] is not None),
+                   "not_exact_near_a_monitor_step": sum(
+                       1 for _, h in kept if h and not h[2] and h[0] in stepped),
                    "first_tones_left_out_ms": [round((h[0] - t) / 1e6, 2) if h else None
                                                for (t, _), h in zip(plays, matched)
                                                if t < settled],
@@ -892,6 +909,8 @@ def run_cpu(args, tones, seconds, title_seconds):
     run["tones_per_s"] = len(in_window) / ((ended - started) / 1e9)
     run["not_sample_exact"] = sum(1 for t in in_window if not t[2])
     run["not_exact_by_underrun"] = sum(1 for t in in_window if not t[2] and t[3] is not None)
+    run["not_exact_near_a_monitor_step"] = sum(
+        1 for t in in_window if not t[2] and near_a_step(recording, t[0], tones[t[1]].frames))
     print(f"  cpu: stimulation {run['cpu_pct_of_one_core']:.2f} % of a core, "
           f"{run['context_switches_per_s']:.0f} switches/s; title "
           f"{floor['cpu_pct_of_one_core']:.2f} %, {floor['context_switches_per_s']:.0f}/s; "
@@ -1040,6 +1059,11 @@ def server_rows(name, report):
     same server in the same run."""
     rows = []
     onset_p99 = report.get("tones", {}).get("p99")
+
+    def stepped(figures):
+        n = figures.get("not_exact_near_a_monitor_step", 0)
+        return f" ({n} at a monitor step)" if n else ""
+
     if report.get("tones") and report.get("tone_floor"):
         t = report["tones"]
         f = report["tone_floor"]
@@ -1051,9 +1075,10 @@ def server_rows(name, report):
                      yes(dmed <= 0.5 and dp99 <= 2)))
         rows.append((f"{name}: tones not sample-exact / checked [by underruns]",
                      f"{t['not_sample_exact']}/{t['checked']} [{t['not_exact_by_underrun']}], "
-                     f"{t['missing']} missing",
+                     f"{t['missing']} missing" + stepped(t),
                      f"client {f['not_sample_exact']}/{f['n']} "
-                     f"[{f['not_exact_by_underrun']}], {f['missing_at_sink']} missing", "",
+                     f"[{f['not_exact_by_underrun']}], {f['missing_at_sink']} missing" +
+                     stepped(f), "",
                      "0, 0 missing", yes(t["not_sample_exact"] == 0 and t["missing"] == 0)))
     placing = report.get("placing")
     if placing and placing["spread_ms"]["n"] is not None:
@@ -1081,9 +1106,11 @@ def server_rows(name, report):
         rows.append((f"{name}: under load ({u['busy_loops']} busy loops): onset med/p99, "
                      "not exact",
                      f"{fmt(u['median'])}/{fmt(u['p99'])} ({u['n']}); "
-                     f"{u['not_sample_exact']}/{u['checked']}, {u['missing']} missing",
+                     f"{u['not_sample_exact']}/{u['checked']}, {u['missing']} missing" +
+                     stepped(u),
                      f"client {fmt(f['median'])}/{fmt(f['p99'])} ({f['n']}); "
-                     f"{f['not_sample_exact']}/{f['n']}, {f['missing_at_sink']} missing",
+                     f"{f['not_sample_exact']}/{f['n']}, {f['missing_at_sink']} missing" +
+                     stepped(f),
                      f"med {u['median'] - f['median']:+.2f}, p99 {u['p99'] - f['p99']:+.2f}",
                      "0 not exact, 0 missing",
                      yes(u["not_sample_exact"] == 0 and u["missing"] == 0 and
@@ -1187,7 +1214,7 @@ def run_server(args, server, tones, motion, old_line, report):
                                                       "tone-floor-sdl")
 
     all_latencies = []
-    not_exact = checked = missing = gaps = 0
+    not_exact = checked = missing = gaps = stepped = 0
     if "motion" in parts:
         print("Motion and tones", flush=True)
         for speed in MOTION_SPEEDS if motion else MOTION_SPEEDS[1:]:
@@ -1201,6 +1228,7 @@ def run_server(args, server, tones, motion, old_line, report):
             all_latencies += tone.pop("_latencies")
             not_exact += tone.pop("_not_exact")
             gaps += tone.pop("_gaps")
+            stepped += tone.pop("_stepped")
             checked += tone.pop("_exact_checked")
             missing += tone["missing_at_sink"]
             result["runs"][str(speed)] = run
@@ -1213,6 +1241,7 @@ def run_server(args, server, tones, motion, old_line, report):
         result["cpu"], result["cpu_title"] = run_cpu(args, tones, args.cpu_s, args.title_s)
         not_exact += result["cpu"]["not_sample_exact"]
         gaps += result["cpu"]["not_exact_by_underrun"]
+        stepped += result["cpu"]["not_exact_near_a_monitor_step"]
         checked += result["cpu"]["tones_in_window"]
 
     if "load" in parts:
@@ -1228,6 +1257,7 @@ def run_server(args, server, tones, motion, old_line, report):
         loaded = summary(tone.pop("_latencies"))
         loaded.update({"not_sample_exact": tone.pop("_not_exact"),
                        "not_exact_by_underrun": tone.pop("_gaps"),
+                       "not_exact_near_a_monitor_step": tone.pop("_stepped"),
                        "checked": tone.pop("_exact_checked"),
                        "missing": tone["missing_at_sink"], "busy_loops": len(loops.loops),
                        "run": run})
@@ -1250,7 +1280,8 @@ def run_server(args, server, tones, motion, old_line, report):
     if "motion" in parts:
         tones_summary = summary(all_latencies)
         tones_summary.update({"not_sample_exact": not_exact, "checked": checked,
-                              "not_exact_by_underrun": gaps, "missing": missing})
+                              "not_exact_by_underrun": gaps, "missing": missing,
+                              "not_exact_near_a_monitor_step": stepped})
         result["tones"] = tones_summary
     result["placing"] = PLACING.figures()
     return result
