@@ -954,14 +954,19 @@ def run_cpu_floors(args, tones, seconds, speed=65):
         raise RuntimeError(f"the moving window was not maximised: {window_err.strip()}")
     plays = [(int(line.split()[2]), 1 if int(line.split()[0]) % 2 == 0 else 2)
              for line in stdout.splitlines() if not line.startswith("#")]
-    matched, _, _ = match_tones(plays, recording, find_tones(recording, tones))
+    found = find_tones(recording, tones)
+    matched, _, _ = match_tones(plays, recording, found)
+    stepped = {recording.time_of(start) for start, side, ok, _ in found
+               if not ok and near_a_step(recording, start, tones[side].frames)}
     moving = cpu_between(a[0], b[0])
     moving.update({"interval_ms": interval, "steps": steps_of(speed),
                    "window": [int(m.group(1)), int(m.group(2))]})
     client = cpu_between(a[1], b[1])
     client.update({"pace_ms": pace, "plays": len(plays),
                    "missing_at_sink": sum(1 for h in matched if h is None),
-                   "not_sample_exact": sum(1 for h in matched if h and not h[2])})
+                   "not_sample_exact": sum(1 for h in matched if h and not h[2]),
+                   "not_exact_near_a_monitor_step": sum(1 for h in matched
+                                                        if h and not h[2] and h[0] in stepped)})
     result = {"moving_window": moving, "sound_client": client, "load": load.done()}
     print(f"  cpu floors: moving window {moving['cpu_pct_of_one_core']:.2f} % of a core "
           f"({moving['window'][0]}x{moving['window'][1]}), sound client "
