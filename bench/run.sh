@@ -3,7 +3,7 @@
 # server and window manager, runs every measurement of bench/measure.py on them (the sound
 # measurements on each sound server in turn, the PulseAudio daemon and PipeWire, which
 # measure.py starts, kills and stops through tests/harness/sound_server.sh), prints the table
-# and writes bench/results/bench-<date>.json, then stops exactly what it started. About 20
+# and writes bench/results/bench-<date>.json, then stops exactly what it started. About 16
 # minutes on a 2-core machine, the build not counted.
 #
 #   bench/run.sh [--quick] [--only PARTS] [--servers pulseaudio,pipewire]
