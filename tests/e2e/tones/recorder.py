@@ -5,7 +5,8 @@ CLOCK_MONOTONIC so that the time of each recorded frame is known on the program'
     recorder.py OUT.raw OUT.stamps [SOURCE]    (runs until SIGTERM or SIGINT, or until the
                                                sound server goes away)
 
-SOURCE is the sink monitor to record, null.monitor unless named.
+SOURCE is the sink monitor to record, null.monitor unless named; "default" records the sound
+server's default source (the session makes it null.monitor) without naming it.
 
 OUT.stamps has one line a read: <frames recorded so far, this read included> <ns of the read>.
 The reads are stamped here rather than by parecord, whose own file held less audio than the
@@ -23,7 +24,8 @@ CONNECT_SECONDS = 10
 
 
 def start_parec(source, quiet):
-    return subprocess.Popen(['parec', '--device=' + source, '--format=s16le', '--rate=44100',
+    device = [] if source == 'default' else ['--device=' + source]
+    return subprocess.Popen(['parec'] + device + ['--format=s16le', '--rate=44100',
                              '--channels=2', '--raw', '--latency-msec=5'],
                             stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL if quiet else None)
