@@ -26,6 +26,9 @@ SIDE_CHANGE = RATE // 500
 MAX_GAPS = 5
 # Frames compared to find where in its file a tone goes on after a gap.
 PROBE = 16
+# How far on the file may go on with no silence between, once a tone has begun: a few cycles
+# of a PipeWire graph (128 frames each while the program's streams play).
+MAX_JUMP = 1024
 
 _NONZERO = re.compile(rb"[^\x00]")
 
@@ -164,7 +167,8 @@ def join_underrun_pieces(tones, left, right, refs, rest_may_be_lost=False):
     """Tones the sound server broke up by running dry are made whole again: from the tone's
     start, the recording must follow its file sample for sample, with up to MAX_GAPS
     stretches of digital silence on both channels after which the file goes on at the same
-    place or further on (the server skipping ahead to catch up). Such a tone is kept with
+    place or further on (the server skipping ahead to catch up), or places where the file
+    goes on further on at once (a cycle of a PipeWire graph that left the stream out). Such a tone is kept with
     'gaps' and 'lost' (frames of the file never heard), and the later pieces of it, found as
     tones of their own, are dropped. With rest_may_be_lost, a tone whose rest never came (the
     recording falls silent for longer than the rest of the file, or the other side sounds,
@@ -200,8 +204,10 @@ def _follow_file(tone, left, right, ref, rest_may_be_lost):
         while done < length and at < n and rec[at] == own[done] and other[at] == 0:
             at += 1
             done += 1
-        if done == length or at >= n or gaps == MAX_GAPS or rec[at] != 0 or other[at]:
+        if done == length or at >= n or gaps == MAX_GAPS or other[at]:
             break
+        # Digital silence, then the file again; or the file going on further on at once (a
+        # cycle of the server's graph left out of the stream).
         resumed = at
         while resumed < n and rec[resumed] == 0 and other[resumed] == 0:
             resumed += 1
@@ -213,8 +219,12 @@ def _follow_file(tone, left, right, ref, rest_may_be_lost):
             break
         if resumed >= n or other[resumed]:
             break
+        jump = resumed == at
+        if jump and done < PROBE:
+            break
         probe = list(rec[resumed:resumed + PROBE])
-        k = next((k for k in range(done, length - len(probe) + 1)
+        last = length - len(probe) if not jump else min(length - len(probe), done + MAX_JUMP)
+        k = next((k for k in range(done + jump, last + 1)
                   if list(own[k:k + len(probe)]) == probe), None)
         if k is None:
             break
