@@ -253,11 +253,21 @@ start_recorded_run() {
 # t0 (launched_ns and answered_ns tell when it was started and when it answered); $3 tells
 # the start in the failure's words.
 start_pulse_at() {
-    launch_recorder "$1" null.monitor
-    recorder_pid=$started_recorder
+    # Under PipeWire a recording made before WirePlumber has linked the null sink runs on
+    # another driver of the graph than the sink, and the two clocks' matching leaves cycles
+    # out of the recording: there the recorder starts once the server is up. The tones judged
+    # begin two seconds after its answer.
+    if [ "$sound_session_server" = pulseaudio ]; then
+        launch_recorder "$1" null.monitor
+        recorder_pid=$started_recorder
+    fi
     arm_poller
     sleep_until $((t0 + $(ms "$2")))
     start_pulse || fail "the sound server could not be started $3"
+    if [ "$sound_session_server" = pipewire ]; then
+        launch_recorder "$1" null.monitor
+        recorder_pid=$started_recorder
+    fi
 }
 
 # The program said once, on one line, that no tones can be heard, and nothing else.
