@@ -31,6 +31,8 @@
 //                              preview mode, the Change Tone click and how long it took
 // Exit status: 0 done, 1 bad arguments or output not written, 2 the program told of a
 // problem (no sound output, a file it could not open).
+#include "Arguments.h"
+
 #include "app/Title.h"
 #include "platform/Platform.h"
 #include "platform/Seams.h"
@@ -70,16 +72,6 @@ struct Event
 std::int64_t Ns(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-bool ParseInt(const char *text, int minimum, int maximum, int &value)
-{
-    char *end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < minimum || parsed > maximum)
-        return false;
-    value = static_cast<int>(parsed);
-    return true;
 }
 
 // Times the delivery of each tick of one timer: the toolkit hands every event to notify().

@@ -9,6 +9,8 @@
 // (120 - speed) / 6, rounded: 9 at speed 65). PICTURE is drawn scaled to 32 x 32 (a plain
 // square without it). Runs until it is ended by a signal; prints "shown WIDTH HEIGHT" once
 // the window has its maximised size. Exit status: 1 bad arguments.
+#include "Arguments.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QPixmap>
@@ -21,16 +23,6 @@
 namespace {
 
 constexpr int kSide = 32;
-
-bool ParseInt(const char *text, int minimum, int maximum, int &value)
-{
-    char *end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < minimum || parsed > maximum)
-        return false;
-    value = static_cast<int>(parsed);
-    return true;
-}
 
 } // namespace
 
