@@ -3,6 +3,7 @@
 #include "Form.h"
 #include "Handler.h"
 #include "SeamState.h"
+#include "TickMoment.h"
 #include "Toolkit.h"
 #include "Twips.h"
 
@@ -524,11 +525,16 @@ void Timer::Tick()
     if (inHandler_ || !tick_)
         return;
     inHandler_ = true;
+    const auto began = std::chrono::steady_clock::now();
     if (const auto &observer = seams::detail::TickObserverHook())
-        observer(Name(), std::chrono::steady_clock::now());
+        observer(Name(), began);
     const auto alive = alive_;
-    // A failing tick is reported and the next tick comes as usual.
-    detail::RunHandler(form_, "a tick", Name(), tick_);
+    {
+        // What the tick asks of the sound output is placed after the tick's moment.
+        const detail::TickScope moment(this, began);
+        // A failing tick is reported and the next tick comes as usual.
+        detail::RunHandler(form_, "a tick", Name(), tick_);
+    }
     if (*alive)
         inHandler_ = false;
 }
@@ -579,6 +585,7 @@ void Timer::WakeIdleTimers(bool tickNow)
         timer->StopSleeping();
         if (!timer->timer_)
             continue;
+        detail::NoteWake(timer);
         if (!tickNow) {
             timer->timer_->start(0); // its tick is due at once
             continue;

@@ -1,6 +1,7 @@
 #include "PulseAudioDevice.h"
 
 #include "Platform.h"
+#include "TickMoment.h"
 
 #include <pulse/context.h>
 #include <pulse/mainloop-api.h>
@@ -10,27 +11,27 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
-#include <array>
+#include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 
 namespace {
 
 constexpr std::size_t kSampleBytes = sizeof(std::int16_t);
+constexpr long long kNsPerSecond = 1'000'000'000;
+// Reports enough to place a tone by: a few cycles' worth.
+constexpr std::size_t kLeastReports = 4;
+constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
 
-// A block of silence for the trails, written from as often as a trail needs.
-constexpr std::size_t kZeroBytes = 16384;
-const std::int16_t *Zeros()
+long long NsOf(std::chrono::steady_clock::time_point when)
 {
-    static const std::array<std::int16_t, kZeroBytes / kSampleBytes> zeros{};
-    return zeros.data();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
 }
 
-// The silence that follows a tone, in samples: kTrailMs of the tone's own format.
-std::size_t TrailSamples(const DecodedTone &tone)
+std::size_t FrameBytes(int channels)
 {
-    return static_cast<std::size_t>(tone.rate) * PulseAudioDevice::kTrailMs / 1000 *
-           static_cast<std::size_t>(tone.channels);
+    return static_cast<std::size_t>(channels) * kSampleBytes;
 }
 
 // Holds the library's lock for the length of a call from the program's thread.
@@ -55,18 +56,16 @@ void Forget(pa_operation *operation)
 
 // What the desktop's sound settings show of a stream: the side its tone sounds on, so that the
 // practitioner can tell the two apart. A tone on both sides, or none, is a plain tone.
-const char *SideOf(const DecodedTone &tone)
+const char *StreamNameOf(const DecodedTone &tone)
 {
-    bool left = false;
-    bool right = false;
-    if (tone.channels == 2) {
-        for (std::size_t i = 0; i + 1 < tone.samples.size() && !(left && right); i += 2) {
-            left = left || tone.samples[i] != 0;
-            right = right || tone.samples[i + 1] != 0;
-        }
+    switch (tone.side) {
+    case ToneSide::Left:
+        return "Left tone";
+    case ToneSide::Right:
+        return "Right tone";
+    case ToneSide::Both:
+        break;
     }
-    if (left != right)
-        return left ? "Left tone" : "Right tone";
     return "Tone";
 }
 
@@ -84,19 +83,15 @@ std::chrono::steady_clock::duration Length(const DecodedTone &tone)
     return std::chrono::microseconds(static_cast<long long>(tone.Frames()) * 1'000'000 / tone.rate);
 }
 
-// What the server holds of a stream: kTargetQueueMs ahead of the sink.
+// What the server holds of a stream: kTargetQueueMs ahead of the sink, and no prebuffering: a
+// running stream plays on from whatever it holds, and the program keeps it full.
 pa_buffer_attr BufferAttributes(const pa_sample_spec &format)
 {
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(
         static_cast<pa_usec_t>(PulseAudioDevice::kTargetQueueMs) * PA_USEC_PER_MSEC, &format));
-    // Left to the server: it keeps some prebuffering, so an emptied stream is not woken over
-    // and over for data while it waits to be corked. A minimum request as long as the queue
-    // halves the server's requests near a tone's end (9.5 wake-ups of the library's thread a
-    // tone instead of 13.7), but the server then holds twice as much ahead and the tone came
-    // 1.3 ms later at the median: a tone on time is worth more than a few wake-ups.
-    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.prebuf = 0;
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     return attr;
@@ -104,8 +99,8 @@ pa_buffer_attr BufferAttributes(const pa_sample_spec &format)
 
 } // namespace
 
-PulseAudioDevice::PulseAudioDevice(std::function<void()> linkChanged)
-    : linkChanged_(std::move(linkChanged))
+PulseAudioDevice::PulseAudioDevice(std::function<void()> linkChanged, int keepRunningMs)
+    : linkChanged_(std::move(linkChanged)), keepRunningMs_(keepRunningMs)
 {
     spare_.device = this;
     loop_ = pa_threaded_mainloop_new();
@@ -128,9 +123,11 @@ PulseAudioDevice::~PulseAudioDevice()
         return;
     {
         Locked lock(loop_);
-        if (retry_) {
-            pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
-            retry_ = nullptr;
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
+        for (pa_time_event **event : {&retry_, &pace_}) {
+            if (*event)
+                api->time_free(*event);
+            *event = nullptr;
         }
         linkChanged_ = nullptr;
         DropConnection();
@@ -269,13 +266,17 @@ void PulseAudioDevice::TakeSpare(Voice &voice)
     voice.streamRate = spare_.streamRate;
     voice.streamChannels = spare_.streamChannels;
     voice.streamReady = spare_.streamReady;
-    voice.prebufBytes = spare_.prebufBytes;
     voice.streamName = spare_.streamName;
-    voice.holdsData = false;
+    voice.written = spare_.written;
+    voice.running = false;
+    voice.epoch = spare_.epoch + 1; // a report the spare asked for is not the voice's
+    voice.reports.clear();
     spare_.stream = nullptr;
     spare_.streamReady = false;
     Watch(voice.stream, &voice);
     EnsureStream(spare_);
+    if (voice.streamReady && InUse())
+        Run(voice);
 }
 
 void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
@@ -286,7 +287,7 @@ void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
     if (!pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_DEFAULT) &&
         !pa_channel_map_init_auto(&map, static_cast<unsigned>(channels), PA_CHANNEL_MAP_AUX))
         return;
-    voice.streamName = voice.tone ? SideOf(*voice.tone) : "Tone";
+    voice.streamName = voice.tone ? StreamNameOf(*voice.tone) : "Tone";
     pa_proplist *properties = Properties({{PA_PROP_MEDIA_NAME, voice.streamName}});
     pa_stream *stream =
         pa_stream_new_with_proplist(context_, voice.streamName, &format, &map, properties);
@@ -306,16 +307,19 @@ void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
     voice.streamRate = rate;
     voice.streamChannels = channels;
     voice.streamReady = false;
-    voice.uncorked = false;
+    voice.running = false;
+    voice.written = 0;
+    voice.reports.clear();
 }
 
 void PulseAudioDevice::DropStream(Voice &voice)
 {
     voice.streamReady = false;
-    voice.holdsData = false;
-    voice.uncorked = false;
+    voice.running = false;
     voice.playing = nullptr;
     voice.playPending = false;
+    voice.timingAsked = false;
+    voice.reports.clear();
     if (!voice.stream)
         return;
     pa_stream *stream = voice.stream;
@@ -333,7 +337,7 @@ void PulseAudioDevice::NameStream(Voice &voice)
 {
     if (!voice.stream || !voice.streamReady || !voice.tone)
         return;
-    const char *name = SideOf(*voice.tone);
+    const char *name = StreamNameOf(*voice.tone);
     if (name == voice.streamName)
         return;
     voice.streamName = name;
@@ -347,12 +351,12 @@ void PulseAudioDevice::OnStreamState(pa_stream *stream, void *user)
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY:
         voice->streamReady = true;
-        if (const pa_buffer_attr *attr = pa_stream_get_buffer_attr(stream))
-            voice->prebufBytes = attr->prebuf;
         device->NameStream(*voice);
+        if (voice != &device->spare_ && device->InUse())
+            device->Run(*voice);
         if (voice->playPending) {
             voice->playPending = false;
-            device->StartPlaying(*voice);
+            device->Place(*voice, std::nullopt);
         }
         break;
     case PA_STREAM_FAILED:
@@ -366,105 +370,277 @@ void PulseAudioDevice::OnStreamState(pa_stream *stream, void *user)
     }
 }
 
-void PulseAudioDevice::StartPlaying(Voice &voice)
+// ---------------------------------------------------------------------------------------
+// Running streams and what they hold
+
+bool PulseAudioDevice::InUse() const
 {
-    voice.playing = voice.tone;
-    voice.fedSamples = 0;
-    if (!voice.playing || !voice.stream)
-        return;
-    voice.started = std::chrono::steady_clock::now();
-    // What the stream still holds of the last tone or its trail goes; the whole new tone (or
-    // its first second) is there before the stream runs, so the server cannot run dry inside
-    // it. Every command costs the library's thread a reply: a stream that was never written
-    // to since it was last emptied is not flushed. A stream that ran dry is not taken for
-    // empty: PipeWire's service reports running dry while it still holds the part of the
-    // trail that is shorter than its graph's cycle.
-    if (voice.holdsData)
-        Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
-    const std::size_t firstBytes = static_cast<std::size_t>(kFirstWriteSeconds) *
-                                   static_cast<std::size_t>(voice.playing->rate) *
-                                   static_cast<std::size_t>(voice.playing->channels) * kSampleBytes;
-    Feed(voice, firstBytes);
-    if (!voice.uncorked) {
-        Forget(pa_stream_cork(voice.stream, 0, nullptr, nullptr));
-        voice.uncorked = true;
-    }
-    // A tone shorter than the server's prebuffering would otherwise wait for more.
-    const std::size_t toneBytes =
-        (voice.playing->samples.size() + TrailSamples(*voice.playing)) * kSampleBytes;
-    if (toneBytes < voice.prebufBytes)
-        Forget(pa_stream_trigger(voice.stream, nullptr, nullptr));
+    return Clock::now() - lastUse_ < std::chrono::milliseconds(keepRunningMs_);
 }
 
-// Hands the server up to `bytes` more of the tone and, once the tone is all there, of its
-// silent trail.
+// A tone was opened or played: the streams run, or go on running, for kKeepRunningMs more.
+void PulseAudioDevice::Touch()
+{
+    lastUse_ = Clock::now();
+}
+
+// Uncorks the stream with a queue's worth of silence, and has the server report on it.
+void PulseAudioDevice::Run(Voice &voice)
+{
+    if (!voice.stream || !voice.streamReady || voice.running)
+        return;
+    // While it was corked the server's reading stood still: what was known of it is stale.
+    voice.reports.clear();
+    Feed(voice, pa_stream_writable_size(voice.stream));
+    Forget(pa_stream_cork(voice.stream, 0, nullptr, nullptr));
+    voice.running = true;
+    runningSince_ = Clock::now();
+    if (!pace_) {
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
+        pace_ = api->time_new(api, nullptr, &PulseAudioDevice::OnPace, this);
+    }
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_threaded_mainloop_get_api(loop_)->time_restart(pace_, &when);
+}
+
+// Corks a stream that is no longer in use; what it still holds is silence.
+void PulseAudioDevice::Park(Voice &voice)
+{
+    if (!voice.running)
+        return;
+    voice.running = false;
+    voice.playing = nullptr;
+    if (voice.stream && voice.streamReady)
+        Forget(pa_stream_cork(voice.stream, 1, nullptr, nullptr));
+}
+
+// Drops what the stream holds: what is written next is what the server reads next.
+void PulseAudioDevice::Flush(Voice &voice)
+{
+    Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
+    ++voice.epoch;
+    voice.reports.clear();
+}
+
+// The stream's frames from `from` for `frames`, as they must sound, into scratch_: the placed
+// tone where it lies, silence elsewhere.
+void PulseAudioDevice::Render(const Voice &voice, long long from, std::size_t frames)
+{
+    const auto channels = static_cast<std::size_t>(voice.streamChannels);
+    scratch_.assign(frames * channels, 0);
+    if (!voice.playing)
+        return;
+    const long long begin = std::max(from, voice.toneStart);
+    const long long end = std::min(from + static_cast<long long>(frames), voice.toneStop);
+    if (begin >= end)
+        return;
+    const std::int16_t *source = voice.playing->samples.data() +
+                                 static_cast<std::size_t>(begin - voice.toneStart) * channels;
+    std::copy(source, source + static_cast<std::size_t>(end - begin) * channels,
+              scratch_.begin() +
+                  static_cast<std::ptrdiff_t>(static_cast<std::size_t>(begin - from) * channels));
+}
+
+// Hands the server `bytes` more of the stream.
 void PulseAudioDevice::Feed(Voice &voice, std::size_t bytes)
 {
-    const DecodedTone &tone = *voice.playing;
-    const std::size_t frameBytes = static_cast<std::size_t>(tone.channels) * kSampleBytes;
-    const std::size_t toneSamples = tone.samples.size();
-    const std::size_t total = toneSamples + TrailSamples(tone);
-    std::size_t n = std::min(bytes, (total - voice.fedSamples) * kSampleBytes);
-    n -= n % frameBytes;
-    while (n > 0) {
-        const bool inTone = voice.fedSamples < toneSamples;
-        const std::int16_t *from = inTone ? tone.samples.data() + voice.fedSamples : Zeros();
-        const std::size_t room = inTone ? (toneSamples - voice.fedSamples) * kSampleBytes
-                                        : kZeroBytes - kZeroBytes % frameBytes;
-        const std::size_t chunk = std::min(n, room);
-        if (pa_stream_write(voice.stream, from, chunk, nullptr, 0, PA_SEEK_RELATIVE) != 0)
-            return;
-        voice.fedSamples += chunk / kSampleBytes;
-        voice.holdsData = true;
-        n -= chunk;
-    }
+    const std::size_t frames = bytes / FrameBytes(voice.streamChannels);
+    if (frames == 0 || bytes == static_cast<std::size_t>(-1))
+        return;
+    Render(voice, voice.written, frames);
+    if (pa_stream_write(voice.stream, scratch_.data(), scratch_.size() * kSampleBytes, nullptr, 0,
+                        PA_SEEK_RELATIVE) == 0)
+        voice.written += static_cast<long long>(frames);
+}
+
+// Writes again what the stream already holds from `from` on, as it must now sound.
+void PulseAudioDevice::Rewrite(Voice &voice, long long from)
+{
+    if (from >= voice.written)
+        return;
+    const auto frames = static_cast<std::size_t>(voice.written - from);
+    Render(voice, from, frames);
+    const auto bytes = scratch_.size() * kSampleBytes;
+    pa_stream_write(voice.stream, scratch_.data(), bytes, nullptr,
+                    -static_cast<std::int64_t>(bytes), PA_SEEK_RELATIVE);
 }
 
 void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
 {
     auto *voice = static_cast<Voice *>(user);
-    if (voice->playing && voice->streamReady)
+    if (voice->streamReady)
         voice->device->Feed(*voice, bytes);
 }
 
-// The stream ran out. When its tone has had its time it is corked, so that an idle stream
-// costs nothing; an underflow in the middle of a tone, or one still on its way from the tone
-// before, leaves it running.
+// A running stream is kept full, so this is a stall of the machine or the server: the
+// server's reading no longer follows what was learnt of it.
 void PulseAudioDevice::OnStreamUnderflow(pa_stream *, void *user)
 {
     auto *voice = static_cast<Voice *>(user);
-
-    if (!voice->uncorked)
-        return;
-    if (voice->playing) {
-        const DecodedTone &tone = *voice->playing;
-        const bool allFed = voice->fedSamples >= tone.samples.size() + TrailSamples(tone);
-        // The stream runs dry as its last block goes to the output, up to the server's queue
-        // before the tone and its trail have sounded to their end.
-        const auto length = Length(tone) + std::chrono::milliseconds(kTrailMs);
-        const auto queue = std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(2 * kTargetQueueMs), length / 2);
-        const bool hadItsTime = std::chrono::steady_clock::now() - voice->started >= length - queue;
-        if (!allFed || !hadItsTime)
-            return;
-    }
-    voice->device->Silence(*voice);
+    voice->reports.clear();
 }
 
-void PulseAudioDevice::Silence(Voice &voice)
+// ---------------------------------------------------------------------------------------
+// The server's clock
+
+void PulseAudioDevice::OnPace(pa_mainloop_api *api, pa_time_event *event, const timeval *,
+                              void *user)
 {
-    voice.playing = nullptr;
-    voice.playPending = false;
-    if (!voice.stream || !voice.streamReady)
+    auto *device = static_cast<PulseAudioDevice *>(user);
+    device->Pace();
+    bool running = false;
+    for (auto &voice : device->voices_)
+        running = running || voice->running;
+    if (!running) {
+        api->time_restart(event, nullptr);
         return;
-    if (voice.holdsData) {
-        Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
-        voice.holdsData = false;
     }
-    if (voice.uncorked) {
-        Forget(pa_stream_cork(voice.stream, 1, nullptr, nullptr));
-        voice.uncorked = false;
+    // A stream that has just started has few reports yet: it is asked more often, so that
+    // the first tones, a leg after the start, are already placed by many.
+    const bool young = Clock::now() - device->runningSince_ < std::chrono::milliseconds(kYoungMs);
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when,
+                   static_cast<pa_usec_t>(young ? kYoungTimingMs : kTimingMs) * PA_USEC_PER_MSEC);
+    api->time_restart(event, &when);
+}
+
+// Every kTimingMs while a stream runs: a report asked of each running stream, and the streams
+// parked once tones are no longer in use.
+void PulseAudioDevice::Pace()
+{
+    const bool inUse = InUse();
+    for (auto &voice : voices_) {
+        Voice &v = *voice;
+        if (!v.running)
+            continue;
+        if (!inUse && !(v.playing && Clock::now() < v.soundsUntil)) {
+            Park(v);
+            continue;
+        }
+        if (v.timingAsked)
+            continue;
+        if (pa_operation *asked =
+                pa_stream_update_timing_info(v.stream, &PulseAudioDevice::OnTiming, &v)) {
+            pa_operation_unref(asked);
+            v.timingAsked = true;
+            v.askedEpoch = v.epoch;
+        }
     }
+}
+
+void PulseAudioDevice::OnTiming(pa_stream *stream, int success, void *user)
+{
+    auto *voice = static_cast<Voice *>(user);
+    voice->timingAsked = false;
+    if (!success || !voice->running || voice->askedEpoch != voice->epoch)
+        return;
+    if (const pa_timing_info *info = pa_stream_get_timing_info(stream))
+        voice->device->TakeReport(*voice, *info);
+}
+
+// A report: where the server reads now. The moment reading began, by this report, is the
+// report's own moment less the time the frames read so far take; a report that came late
+// (the server reads whole cycles ahead, a reply waits its turn) only puts it later, so the
+// earliest of the recent ones is taken.
+void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
+{
+    if (info.read_index_corrupt || info.write_index_corrupt)
+        return;
+    const auto now = Clock::now();
+    const auto frameBytes = static_cast<long long>(FrameBytes(voice.streamChannels));
+    const long long readFrames = info.read_index / frameBytes;
+    voice.indexOffset = info.write_index / frameBytes - voice.written;
+    const long long rate = voice.streamRate;
+    const long long origin = NsOf(now) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
+    voice.reports.push_back({now, origin});
+    if (std::getenv("TARROWIN_SOUND_DEBUG"))
+        std::fprintf(stderr, "R %p %lld read %lld write %lld sink %llu origin %lld\n",
+                     static_cast<void *>(&voice), NsOf(now) / 1000, readFrames,
+                     static_cast<long long>(info.write_index / frameBytes),
+                     static_cast<unsigned long long>(info.sink_usec), origin / 1000);
+    const auto window = std::chrono::milliseconds(kClockWindowMs);
+    voice.reports.erase(std::remove_if(voice.reports.begin(), voice.reports.end(),
+                                       [&](const Report &r) { return now - r.at > window; }),
+                        voice.reports.end());
+}
+
+// The stream's frame that the server reads at `when`, by its recent reports; none while they
+// are too few to tell.
+std::optional<long long> PulseAudioDevice::FrameAt(const Voice &voice, Clock::time_point when) const
+{
+    if (voice.reports.size() < kLeastReports)
+        return std::nullopt;
+    long long origin = voice.reports.front().originNs;
+    for (const Report &report : voice.reports)
+        origin = std::min(origin, report.originNs);
+    return (NsOf(when) - origin) * voice.streamRate / kNsPerSecond;
+}
+
+// ---------------------------------------------------------------------------------------
+// Tones in the stream
+
+// Places the voice's tone to sound the lead after `asked` (the moment of the tick that asked
+// for it) or, asked for outside a tick, as soon as the stream allows.
+void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> asked)
+{
+    voice.playing = voice.tone;
+    const auto now = Clock::now();
+    const long long frames = static_cast<long long>(voice.playing->Frames());
+    const auto length = Length(*voice.playing);
+    // The soonest a tone written now can be read: the lead from now. A tick's tone goes at
+    // the lead after its tick, unless the tick was so long ago that the place is gone.
+    const auto soonest = now + kLead;
+    const auto at = asked ? *asked + kLead : soonest;
+    std::optional<long long> frame =
+        voice.running ? FrameAt(voice, std::max(at, soonest)) : std::nullopt;
+    if (!frame) {
+        // A stream just started, or one without enough reports yet: what it holds is dropped
+        // and the tone written next, so that it is read the moment the server reads again.
+        if (voice.running || voice.written > 0)
+            Flush(voice);
+        voice.toneStart = voice.written;
+        voice.toneStop = voice.toneStart + frames;
+        voice.soundsUntil = soonest + length;
+        const bool wasRunning = voice.running;
+        // A long tone: its first second now, the rest as the server asks.
+        const long long first = std::min<long long>(frames, voice.streamRate);
+        Feed(voice, static_cast<std::size_t>(first) * FrameBytes(voice.streamChannels));
+        if (!wasRunning)
+            Run(voice);
+        return;
+    }
+    voice.toneStart = *frame;
+    voice.toneStop = voice.toneStart + frames;
+    voice.soundsUntil = std::max(at, soonest) + length;
+    Rewrite(voice, voice.toneStart);
+}
+
+// Silences the voice from the lead after `asked` on (or as soon as the stream allows): a tone
+// still sounding then is cut there.
+void PulseAudioDevice::StopAt(Voice &voice, std::optional<Clock::time_point> asked)
+{
+    if (!voice.playing)
+        return;
+    const auto now = Clock::now();
+    if (!voice.running || now >= voice.soundsUntil) {
+        voice.playing = nullptr;
+        return;
+    }
+    const auto soonest = now + kLead;
+    const auto at = asked ? std::max(*asked + kLead, soonest) : soonest;
+    const std::optional<long long> frame = FrameAt(voice, at);
+    if (!frame) {
+        voice.playing = nullptr;
+        Flush(voice);
+        return;
+    }
+    if (*frame >= voice.toneStop)
+        return; // the tone ends before then
+    voice.toneStop = std::max(*frame, voice.toneStart);
+    voice.soundsUntil = std::min(voice.soundsUntil, at);
+    Rewrite(voice, voice.toneStop);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -512,8 +688,12 @@ AudioResult PulseAudioDevice::Open(int voice, const std::string &path)
     Voice &v = *voices_[static_cast<std::size_t>(voice)];
     v.tone = std::move(tone);
     if (v.tone) {
+        // Tones are about to be played: the stream runs from now, so that the first of them
+        // already keeps the beat.
+        Touch();
         EnsureStream(v);
         NameStream(v);
+        Run(v);
     }
     return result;
 }
@@ -522,27 +702,28 @@ void PulseAudioDevice::Command(int voice, VoiceCommand command)
 {
     if (!loop_ || !Valid(voice))
         return;
+    const std::optional<Clock::time_point> asked = detail::CurrentTickMoment();
     Locked lock(loop_);
     Voice &v = *voices_[static_cast<std::size_t>(voice)];
     if (command == VoiceCommand::Play) {
-        Start(v);
+        Start(v, asked);
         return;
     }
-    // A silent voice is left alone: every turn stops the other side, mostly long silent.
-    if (v.uncorked || v.playing || v.playPending)
-        Silence(v);
+    v.playPending = false;
+    StopAt(v, asked);
     if (command == VoiceCommand::Close)
         v.tone = nullptr;
 }
 
-void PulseAudioDevice::Start(Voice &voice)
+void PulseAudioDevice::Start(Voice &voice, std::optional<Clock::time_point> asked)
 {
     // Without a server the tone is not kept for later: it belongs to this turn.
     if (!voice.tone || link_ != Link::Ready)
         return;
+    Touch();
     EnsureStream(voice);
     if (voice.stream && voice.streamReady)
-        StartPlaying(voice);
+        Place(voice, asked);
     else if (voice.stream)
         voice.playPending = true;
 }
@@ -569,8 +750,15 @@ bool PulseAudioDevice::Sounding(int voice) const
         return false;
     Locked lock(loop_);
     const Voice &v = *voices_[static_cast<std::size_t>(voice)];
-    return v.uncorked && v.playing &&
-           std::chrono::steady_clock::now() - v.started < Length(*v.playing);
+    return v.running && v.playing && Clock::now() < v.soundsUntil;
+}
+
+bool PulseAudioDevice::Running() const
+{
+    if (!loop_)
+        return false;
+    Locked lock(loop_);
+    return std::any_of(voices_.begin(), voices_.end(), [](const auto &v) { return v->running; });
 }
 
 } // namespace platform

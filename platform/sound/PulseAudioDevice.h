@@ -1,13 +1,25 @@
 // The program's sound output through the desktop's sound server (PulseAudio, or PipeWire's
 // service that answers the same protocol).
 //
-// Each voice has a playback stream of its own, made when the voice is first given a tone
-// and kept corked while it is silent: an idle stream costs the server and the program
-// nothing, and it is ready the moment a turn asks for its tone. "Play" drops whatever the
-// stream still holds, hands the server the whole tone at once (a long file: its first second,
-// then more as the server asks), and uncorks; a short tone therefore cannot be broken by a
-// busy moment of the machine. The tone is followed by a short silent trail (see kTrailMs);
-// when tone and trail have run out, the stream is corked again.
+// Each voice has a playback stream of its own, made when the voice is first given a tone.
+// While tones are in use (a voice was opened or played within kKeepRunningMs) the streams
+// run on the server's clock without a break, fed with silence, and each tone is written into
+// what the stream holds at the place that sounds a fixed time (the lead) after the moment it
+// was asked for: for a turn, the moment of the motion tick that made the turn. The tones then
+// keep the turns' beat to a fraction of a millisecond whatever the server's cycle, nothing
+// of a tone is ever left waiting in the server for the next one (a running stream never runs
+// dry), and the streams can ask the server for a queue as long as a desktop's own cycle
+// instead of shortening every other program's cycle to theirs.
+//
+// Where the stream's samples are read is learnt from the server's timing reports, asked for
+// every kTimingMs while a stream runs: each says how far the server has read, and the
+// earliest moment consistent with all the reports of the last kClockWindowMs is taken as
+// where reading began (the server reads in whole cycles, so any one report can only be
+// late). A tone is placed where the server will read kLeadMs after the tick.
+//
+// A tone asked for outside a tick (the settings window's preview) has no beat to keep and
+// sounds as soon as the stream allows. When tones are no longer in use the streams are
+// emptied and corked: an idle program costs the server and the machine nothing.
 //
 // The library runs its own thread. Every call from the program's thread takes the library's
 // lock for a few microseconds; nothing here waits on the server. When the server goes away
@@ -23,6 +35,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,27 +44,33 @@ struct pa_context;
 struct pa_stream;
 struct pa_time_event;
 struct pa_mainloop_api;
+struct pa_timing_info;
 
 namespace platform {
 
 class PulseAudioDevice : public AudioDevice
 {
 public:
-    // What the server holds ahead of the sink: enough to bridge a busy moment, little enough
-    // that a tone starts within a few milliseconds of its call.
-    static constexpr int kTargetQueueMs = 20;
-    // The silence that follows every tone. PipeWire's PulseAudio service takes a stream's
-    // samples only in whole cycles of its graph: when less than a cycle is queued it plays
-    // silence, reports the stream as run dry and keeps what was queued for later. A tone's
-    // last samples would wait there, unheard, until the stream is uncorked for the next
-    // tone, and sound just before it. With the trail behind it the tone's end always lies
-    // within a whole cycle, and what is left over is silence that the next tone's flush
-    // drops. Longer than a cycle of any graph that serves a stream asking kTargetQueueMs
-    // (PipeWire gives such a stream cycles of at most half that), short enough that a stream
-    // does not run on for long after its tone.
-    static constexpr int kTrailMs = 50;
-    // How much of a tone is handed over at once before the server asks for more.
-    static constexpr int kFirstWriteSeconds = 1;
+    // What the server holds ahead of the sink. PipeWire's service turns a stream's queue into
+    // the cycle it asks of the whole graph (a quarter of it or so): this one asks no shorter
+    // cycle than a desktop's default of 1024 frames, and the PulseAudio daemon sets its sink
+    // to at least 20 ms for it.
+    static constexpr int kTargetQueueMs = 90;
+    // How often a running stream asks the server where it is reading.
+    static constexpr int kTimingMs = 5;
+    // For this long after a stream starts, every kYoungTimingMs.
+    static constexpr int kYoungMs = 1000;
+    static constexpr int kYoungTimingMs = 2;
+    // The reports taken together to find where reading began.
+    static constexpr int kClockWindowMs = 1500;
+    // The lead: from the moment a tone is asked for to the moment the server reads its first
+    // samples. Room for the tone to reach the server before it reads there, also on a busy
+    // machine. What the listener hears follows by the server's own output latency: on
+    // PipeWire one cycle of its graph, on the PulseAudio daemon its sink's latency.
+    static constexpr int kLeadMs = 15;
+    // Streams run on for this long after the last tone was opened or played: longer than two
+    // legs of the slowest stimulation, so that a running stimulation never stops them.
+    static constexpr int kKeepRunningMs = 10000;
     // Between two tries to reach a server that went away.
     static constexpr int kRetryMs = 1000;
 
@@ -60,7 +79,9 @@ public:
     // Starts the library's thread and the first connection; returns at once. linkChanged is
     // called on the library's thread whenever CurrentLink() changes, with the library's lock
     // held: it must not call into the device, only pass the news on to the program's thread.
-    explicit PulseAudioDevice(std::function<void()> linkChanged = {});
+    // keepRunningMs: tests shorten it.
+    explicit PulseAudioDevice(std::function<void()> linkChanged = {},
+                              int keepRunningMs = kKeepRunningMs);
     ~PulseAudioDevice() override;
 
     // No device error: files are decoded and held whether or not the server answers. Whether
@@ -77,27 +98,42 @@ public:
 
     // For tests and measurements.
     int DecodeCount() const { return cache_.DecodeCount(); }
-    // Whether the voice is sounding now: uncorked with a tone that has not run out.
+    // Whether the voice is sounding now: a tone placed that has not run out.
     bool Sounding(int voice) const;
+    // Whether any stream runs (uncorked).
+    bool Running() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Report
+    {
+        Clock::time_point at;
+        long long originNs; // where reading began, by this report
+    };
     struct Voice
     {
         PulseAudioDevice *device = nullptr;
         std::shared_ptr<const DecodedTone> tone;    // what the voice has open
-        std::shared_ptr<const DecodedTone> playing; // what its stream is fed from
-        std::size_t fedSamples = 0;
-        std::chrono::steady_clock::time_point started;
+        std::shared_ptr<const DecodedTone> playing; // the tone placed in its stream
+        // Frames of the stream, counted from its first written frame by this device.
+        long long toneStart = 0;         // where the placed tone begins
+        long long toneStop = 0;          // where it ends, at its end or where it was stopped
+        long long written = 0;           // the stream's write position
+        Clock::time_point soundsUntil{}; // when the placed tone has sounded to its end
         pa_stream *stream = nullptr;
         int streamRate = 0;
         int streamChannels = 0;
         bool streamReady = false;
-        bool playPending = false; // "Play" came before the stream was ready
-        bool uncorked = false;
-        bool holdsData = false;           // written to since the stream was last emptied
+        bool playPending = false;         // "Play" came before the stream was ready
+        bool running = false;             // uncorked and fed
         const char *streamName = nullptr; // what the server shows of it
-        // Below this much queued the server waits before it plays (it says at the start).
-        std::size_t prebufBytes = static_cast<std::size_t>(-1);
+        // The server's index less this device's count (they part at a flush); known from
+        // the first report after the stream was made or flushed.
+        long long indexOffset = 0;
+        unsigned epoch = 0;       // counts flushes: a report asked for before one is stale
+        bool timingAsked = false; // a report is on its way
+        unsigned askedEpoch = 0;  // the epoch it was asked in
+        std::vector<Report> reports;
     };
 
     // All of these run with the library's lock held.
@@ -111,23 +147,38 @@ private:
     void DropStream(Voice &voice);
     void NameStream(Voice &voice);
     static void Watch(pa_stream *stream, Voice *voice);
-    void Start(Voice &voice);
-    void StartPlaying(Voice &voice);
+    void Start(Voice &voice, std::optional<Clock::time_point> asked);
+    bool InUse() const;
+    void Place(Voice &voice, std::optional<Clock::time_point> asked);
+    void StopAt(Voice &voice, std::optional<Clock::time_point> asked);
+    void Run(Voice &voice);
+    void Park(Voice &voice);
+    void Flush(Voice &voice);
+    void Rewrite(Voice &voice, long long from);
+    void Render(const Voice &voice, long long from, std::size_t frames);
     void Feed(Voice &voice, std::size_t bytes);
-    void Silence(Voice &voice);
+    std::optional<long long> FrameAt(const Voice &voice, Clock::time_point when) const;
+    void TakeReport(Voice &voice, const pa_timing_info &info);
+    void Touch();
+    void Pace();
     bool Valid(int voice) const;
 
     static void OnContextState(pa_context *context, void *user);
     static void OnStreamState(pa_stream *stream, void *user);
     static void OnStreamWrite(pa_stream *stream, std::size_t bytes, void *user);
     static void OnStreamUnderflow(pa_stream *stream, void *user);
+    static void OnTiming(pa_stream *stream, int success, void *user);
     static void OnRetry(pa_mainloop_api *api, pa_time_event *event, const struct timeval *,
                         void *user);
+    static void OnPace(pa_mainloop_api *api, pa_time_event *event, const struct timeval *,
+                       void *user);
 
     std::function<void()> linkChanged_;
+    const int keepRunningMs_;
     pa_threaded_mainloop *loop_ = nullptr;
     pa_context *context_ = nullptr;
     pa_time_event *retry_ = nullptr;
+    pa_time_event *pace_ = nullptr; // while a stream runs: its reports and the end of use
     Link link_ = Link::Connecting;
     bool everReady_ = false;
     std::vector<std::unique_ptr<Voice>> voices_;
@@ -136,6 +187,9 @@ private:
     // so that the first tone of a voice does not wait for a stream to be made.
     Voice spare_;
     ToneCache cache_;
+    Clock::time_point lastUse_{};
+    Clock::time_point runningSince_{};  // when a stream last started running
+    std::vector<std::int16_t> scratch_; // a rendered stretch on its way to the server
 };
 
 } // namespace platform

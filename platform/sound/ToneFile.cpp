@@ -83,6 +83,23 @@ sf_count_t ReadBlock(SNDFILE *file, bool floating, std::size_t channels,
     return std::max<sf_count_t>(got, 0);
 }
 
+// Looked at once, as the file is decoded: a long tone file would otherwise be read through
+// again each time a voice opens it.
+ToneSide SideOf(const DecodedTone &tone)
+{
+    if (tone.channels != 2)
+        return ToneSide::Both;
+    bool left = false;
+    bool right = false;
+    for (std::size_t i = 0; i + 1 < tone.samples.size() && !(left && right); i += 2) {
+        left = left || tone.samples[i] != 0;
+        right = right || tone.samples[i + 1] != 0;
+    }
+    if (left == right)
+        return ToneSide::Both;
+    return left ? ToneSide::Left : ToneSide::Right;
+}
+
 std::shared_ptr<const DecodedTone> ReadAll(SNDFILE *file, const SF_INFO &info, std::string &problem)
 {
     problem = HeaderProblem(info);
@@ -111,6 +128,7 @@ std::shared_ptr<const DecodedTone> ReadAll(SNDFILE *file, const SF_INFO &info, s
         return nullptr;
     }
     tone->samples.shrink_to_fit();
+    tone->side = SideOf(*tone);
     return tone;
 }
 

@@ -20,11 +20,16 @@
 
 namespace platform {
 
+// Which side a tone sounds on: a stereo tone with one channel silent throughout is that
+// side's; anything else sounds on both.
+enum class ToneSide { Both, Left, Right };
+
 struct DecodedTone
 {
     int rate = 0;
     int channels = 0;
     std::vector<std::int16_t> samples; // interleaved, frames x channels
+    ToneSide side = ToneSide::Both;    // found once, as the file is decoded
 
     std::size_t Frames() const
     {

@@ -6,9 +6,15 @@
 #   sound_server.sh pulseaudio|pipewire start      starts what is not running, waits for it
 #   sound_server.sh pulseaudio|pipewire kill PART  kills the server or the service outright
 #   sound_server.sh pulseaudio|pipewire stop       stops everything started, by its PIDs
+#   sound_server.sh pulseaudio|pipewire around COMMAND...
+#                                                  runs COMMAND in a runtime folder of its
+#                                                  own (TARROWIN_SOUND_RUNTIME), and stops
+#                                                  whatever COMMAND started there when it
+#                                                  ends, also after a failure or a crash
 #
-# The caller gives XDG_RUNTIME_DIR (mode 700). Exit status: 0 done, 1 the server does not
-# answer or cannot be used (said on standard error), 2 bad use.
+# The caller gives XDG_RUNTIME_DIR (mode 700), but for "around". Exit status: 0 done, 1 the
+# server does not answer or cannot be used (said on standard error), 2 bad use; for "around",
+# COMMAND's.
 set -uo pipefail
 
 sound_session_server=${1:-}
@@ -17,6 +23,16 @@ case $sound_session_server/$command in
 pulseaudio/* | pipewire/*) ;;
 *) sed -n '/^#   sound_server/p' "$0" | sed 's/^# *//' >&2 && exit 2 ;;
 esac
+if [ "$command" = around ]; then
+    shift 2
+    runtime=$(mktemp -d /tmp/tarrowin-sound.XXXXXX) || exit 2
+    chmod 700 "$runtime"
+    TARROWIN_SOUND_RUNTIME=$runtime "$@"
+    status=$?
+    XDG_RUNTIME_DIR=$runtime "$0" "$sound_session_server" stop
+    rm -rf "$runtime"
+    exit $status
+fi
 [ -n "${XDG_RUNTIME_DIR:-}" ] || { echo "XDG_RUNTIME_DIR is not set" >&2; exit 2; }
 
 # shellcheck source=SCRIPTDIR/sound_session.sh

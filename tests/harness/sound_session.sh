@@ -20,7 +20,9 @@
 # Under PipeWire the null sink is a PipeWire object of the session's configuration, so that it
 # outlives a restart of the PulseAudio service, and the graph runs at 44.1 kHz unless
 # sound_session_graph_rate asks for another rate (48000 is PipeWire's own default: the server
-# then resamples the program's tones).
+# then resamples the program's tones). sound_session_min_quantum, when set, is the graph's
+# shortest cycle in frames, as a desktop's configuration has it (1024): no client can make it
+# shorter; sound_session_force_quantum, when set, forces every cycle to that many frames.
 #
 #   sound_session_available        whether the server's programs are installed; says SKIP
 #                                  when not
@@ -54,6 +56,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 
 sound_session_server=${sound_session_server:-pulseaudio}
 sound_session_graph_rate=${sound_session_graph_rate:-44100}
+sound_session_min_quantum=${sound_session_min_quantum:-}
+sound_session_force_quantum=${sound_session_force_quantum:-}
 sound_session_pid=""
 sound_session_problem=""
 sound_session_log=${sound_session_log:-}
@@ -111,10 +115,14 @@ sound_session_pipewire_config() {
     local dir=$XDG_RUNTIME_DIR/pw-config/pipewire/pipewire.conf.d
     mkdir -p "$dir" "$XDG_RUNTIME_DIR/pw-state"
     {
+        echo "context.properties = {"
         if [ "$sound_session_graph_rate" != 48000 ]; then
-            echo "context.properties = { default.clock.rate = $sound_session_graph_rate" \
-                "default.clock.allowed-rates = [ $sound_session_graph_rate ] }"
+            echo "default.clock.rate = $sound_session_graph_rate" \
+                "default.clock.allowed-rates = [ $sound_session_graph_rate ]"
         fi
+        [ -z "$sound_session_min_quantum" ] ||
+            echo "default.clock.min-quantum = $sound_session_min_quantum"
+        echo "}"
         echo 'context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink
             node.name = "null" node.description = "null" media.class = "Audio/Sink"
             audio.position = [ FL FR ] audio.rate = '"$sound_session_graph_rate"'
@@ -130,6 +138,12 @@ sound_session_spawn() {
         DBUS_SESSION_BUS_ADDRESS="$sound_session_bus_address" PIPEWIRE_LOG_SYSTEMD=false \
         "$@" >>"${sound_session_log:-/dev/null}" 2>&1 &
     sound_session_started=$!
+}
+
+# Runs one of PipeWire's tools with the session's configuration and waits for it.
+sound_session_spawn_wait() {
+    sound_session_spawn "$@"
+    wait "$sound_session_started"
 }
 
 sound_session_launch_pipewire() {
@@ -179,6 +193,12 @@ sound_session_start() {
     fi
     if [ "$sound_session_server" = pulseaudio ] && ! sound_session_adopt; then
         sound_session_problem="the sound server runs but left no pid file"
+        return 2
+    fi
+    if [ "$sound_session_server" = pipewire ] && [ -n "$sound_session_force_quantum" ] &&
+        ! sound_session_spawn_wait pw-metadata -n settings 0 clock.force-quantum \
+            "$sound_session_force_quantum"; then
+        sound_session_problem="the graph's cycle cannot be forced"
         return 2
     fi
     # WirePlumber makes the null sink known to the service a moment after it answers.

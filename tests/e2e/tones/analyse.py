@@ -7,14 +7,16 @@
 REC.raw and REC.stamps come from recorder.py, TURNS.log from tone_run. What must hold:
   - every tone heard is on one side only, the other channel silent or at least 60 dB below;
   - the tones alternate between the sides, as the turns do;
-  - one tone per turn, on the turn's side, starting within 100 ms after the turn's play
-    command, and no tone without a turn;
+  - one tone per turn, on the turn's side, starting within 100 ms after the turn's motion
+    tick, and no tone without a turn;
+  - the tones keep the turns' beat: the time from a turn's tick to its tone is the same for
+    every tone, within --max-spread-ms from its 1st to its 99th percentile, and the same on
+    both sides, within 1 ms at the median; the time between two tones is the time between
+    their turns' ticks, within 1.5 ms;
   - every tone is its file sample for sample, both channels, so none is cut short, broken up
-    or mixed with another; the tone in the middle of the run is shown as proof. The one
-    exception is the sound server running dry for a moment on a busy machine: then it plays
-    digital silence and goes on, often a little further on in the file. A tone whose
-    recording is its file in order with such gaps is told apart from any other damage, and
-    up to one tone in twenty may come out so;
+    or mixed with another; the tone in the middle of the run is shown as proof. A tone whose
+    recording is its file in order with gaps of silence (the sound server ran dry) is named
+    as such, and fails like any other damage;
     Only at the end: the last turn's tone may go unheard, or be cut off after its beginning,
     when the run ended before it could sound to its end;
   - the left turns are as many as the passes counted, the turns come without a stall.
@@ -34,6 +36,10 @@ then hold for the turns judged, and every tone heard must still be a turn's own,
                                       lines), exactly these in this order; alternatives
                                       are separated by '|'
   --min-tones N                       tones heard with judged turns (default 20)
+  --max-spread-ms MS                  the spread allowed of tick-to-tone times (default 2)
+  --max-onset-ms MS                   the median tick-to-tone time allowed (default: none)
+  --max-turn-gap-ms MS                the time between two turns that counts as a stall
+                                      (default 1000, for the fastest speeds)
   --resampled                         the sound server ran at another rate than the files and
                                       resampled them, so no tone can be its file sample for
                                       sample: each must instead sound in one piece exactly as
@@ -51,9 +57,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "harness"))
 from tones import RATE, ToneFile, channels, find_tones  # noqa: E402
 
-# The tone must start within this time after its turn's play command.
+# The tone must start within this time after its turn's motion tick.
 MAX_DELAY_MS = 100.0
-# A tone cannot start before its play command, but the recording's clock can put it there: a
+# A tone cannot start before its turn, but the recording's clock can put it there: a
 # frame's time is taken back from the read that brought it at the sample rate, and a null
 # sink that was held up (a loaded machine, a sanitized build) gives out what it owes in one
 # burst, so the frames of that burst seem earlier than they left. Such a tone was seen 12 ms
@@ -66,8 +72,12 @@ MAX_CROSSTALK_RATIO = 1e-3
 # turns is a stall. (Pauses of the whole machine approaching half a second were seen here.)
 MAX_TURN_GAP_MS = 1000.0
 MIN_TONES = 20
-# Of the tones judged, at most this share may have gaps from the sound server running dry.
-MAX_UNDERRUN_SHARE = 1 / 20
+# The tones' beat: the spread of tick-to-tone times (1st to 99th percentile), the difference
+# of the two sides' medians, and how far the time between two tones may be from the time
+# between their ticks.
+MAX_SPREAD_MS = 2.0
+MAX_SIDE_DIFFERENCE_MS = 1.0
+MAX_GAP_ERROR_MS = 1.5
 # A resampled tone sounds this many frames longer or shorter than its file at the most: the
 # resampler's filter smears the fades at either end by a frame or two.
 RESAMPLED_SLACK = 4
@@ -118,7 +128,7 @@ class RecordingClock:
     The tightest of these over the reads that follow f closely is taken. Only close ones:
     the sink stops while no program plays into it, and a bound across such a pause is loose.
     """
-    WINDOW = RATE // 20
+    WINDOW = RATE * 2
     MAX_READS = 200
 
     def __init__(self, stamps):
@@ -138,7 +148,7 @@ class RecordingClock:
         return best
 
 
-def check_turns(turns, info, failures):
+def check_turns(turns, info, failures, max_gap_ms=MAX_TURN_GAP_MS):
     """The turns themselves: alternating, the first one at the far end, as many left ones as
     passes counted, and no stall. Gives the times between turns, in ms."""
     sides = ''.join(s for _, s in turns)
@@ -156,9 +166,9 @@ def check_turns(turns, info, failures):
     if (turns[0][0] - info['started']) / 1e6 > 3000:
         failures.append('the first turn came %.0f ms after the start'
                         % ((turns[0][0] - info['started']) / 1e6))
-    if gaps and max(gaps) > MAX_TURN_GAP_MS:
+    if gaps and max(gaps) > max_gap_ms:
         failures.append('a stall: %.0f ms between two turns' % max(gaps))
-    if (info['ended'] - turns[-1][0]) / 1e6 > MAX_TURN_GAP_MS:
+    if (info['ended'] - turns[-1][0]) / 1e6 > max_gap_ms:
         failures.append('a stall: no turn in the last %.0f ms of the run'
                         % ((info['ended'] - turns[-1][0]) / 1e6))
     return gaps
@@ -199,6 +209,9 @@ def parse_arguments():
     parser.add_argument('--sound')
     parser.add_argument('--min-tones', type=int, default=MIN_TONES)
     parser.add_argument('--resampled', action='store_true')
+    parser.add_argument('--max-spread-ms', type=float, default=MAX_SPREAD_MS)
+    parser.add_argument('--max-onset-ms', type=float)
+    parser.add_argument('--max-turn-gap-ms', type=float, default=MAX_TURN_GAP_MS)
     args = parser.parse_args()
     if args.answered is not None:
         back = args.answered + int(args.back_within * 1e6)
@@ -228,6 +241,50 @@ def check_sound_states(info, args, failures):
     if (back - args.answered) / 1e6 > args.back_within:
         failures.append('tones were heard again only %.0f ms after the sound server answered, '
                         'more than %.0f ms' % ((back - args.answered) / 1e6, args.back_within))
+
+
+def percentile(values, share):
+    """The value below which `share` of the values lie, between neighbours."""
+    ordered = sorted(values)
+    at = share * (len(ordered) - 1)
+    low = int(at)
+    high = min(low + 1, len(ordered) - 1)
+    return ordered[low] + (ordered[high] - ordered[low]) * (at - low)
+
+
+def check_beat(delays, args, failures):
+    """The tones against their turns' ticks: a constant time after the tick, the same on
+    both sides, so that the time between two tones is the time between their turns."""
+    if not delays:
+        return
+    onsets = [d for d, _, _, _ in delays]
+    median = statistics.median(onsets)
+    spread = percentile(onsets, 0.99) - percentile(onsets, 0.01)
+    print('onset after the turn\'s tick: median %.2f ms, min %.2f, max %.2f, spread (p99 - p1) '
+          '%.2f ms' % (median, min(onsets), max(onsets), spread))
+    if len(onsets) >= 10 and spread > args.max_spread_ms:
+        worst = max(delays, key=lambda d: abs(d[0] - median))
+        failures.append('the tones do not keep the beat: their onsets after the ticks spread '
+                        'over %.2f ms, more than %.2f (the farthest: %.2f ms)'
+                        % (spread, args.max_spread_ms, worst[0]))
+    if args.max_onset_ms is not None and median > args.max_onset_ms:
+        failures.append('the tones sound %.2f ms after their ticks at the median, more than '
+                        '%.2f' % (median, args.max_onset_ms))
+    sides = {side: statistics.median([d for d, s, _, _ in delays if s == side])
+             for side in 'LR' if any(s == side for _, s, _, _ in delays)}
+    if len(sides) == 2:
+        print('onset by side: left %.2f ms, right %.2f ms' % (sides['L'], sides['R']))
+        if abs(sides['L'] - sides['R']) > MAX_SIDE_DIFFERENCE_MS:
+            failures.append('the left tones sound %.2f ms after their ticks, the right ones '
+                            '%.2f ms' % (sides['L'], sides['R']))
+    errors = [((b_tone - a_tone) - (b_tick - a_tick)) / 1e6
+              for (_, _, a_tick, a_tone), (_, _, b_tick, b_tone) in zip(delays, delays[1:])]
+    if errors:
+        worst = max(errors, key=abs)
+        print('time between tones against the time between their ticks: at most %.2f ms off'
+              % abs(worst))
+        if abs(worst) > MAX_GAP_ERROR_MS:
+            failures.append('two tones are %.2f ms further apart than their ticks' % worst)
 
 
 def main():
@@ -269,7 +326,7 @@ def main():
             '%.3f s' % at(args.judge_from) if args.judge_from is not None else 'the start',
             '%.3f s' % at(args.judge_until) if args.judge_until is not None else 'the end'))
 
-    gaps = check_turns(turns, info, failures)
+    gaps = check_turns(turns, info, failures, args.max_turn_gap_ms)
     check_sound_states(info, args, failures)
 
     # Each turn with its tone: the first tone from slightly before to 100 ms after its play
@@ -289,7 +346,7 @@ def main():
             tone['judged'] = judged_turn(play_ns)
             k += 1
             if tone['judged']:
-                delays.append((tone['ns'] - play_ns) / 1e6)
+                delays.append(((tone['ns'] - play_ns) / 1e6, side, play_ns, tone['ns']))
             if tone['side'] != side:
                 failures.append('turn %d (%s): its tone is heard on the %s' % (index, side,
                                                                               tone['side']))
@@ -373,9 +430,9 @@ def main():
     print('tones whole in the recording: %d, %s: %d, broken by the sound server '
           'running dry: %d' % (len(judged), 'in one piece of their file\'s length'
                                if args.resampled else 'sample-exact', exact, len(broken)))
-    if len(broken) > MAX_UNDERRUN_SHARE * len(judged):
-        failures.append('%d of %d tones broken by the sound server running dry, more than one '
-                        'in %d' % (len(broken), len(judged), round(1 / MAX_UNDERRUN_SHARE)))
+    if broken:
+        failures.append('%d of %d tones broken by the sound server running dry'
+                        % (len(broken), len(judged)))
     print('other channel: %s' % ('digital silence in every tone' if worst_crosstalk == 0
                                  else 'peak %d' % worst_crosstalk))
     if judged and not args.resampled:
@@ -383,9 +440,7 @@ def main():
         print('middle tone (%s, %.3f s into the run): %s' % (
             middle['side'], at(middle['ns']),
             'the file sample for sample, both channels' if middle['exact'] else 'NOT the file'))
-    if delays:
-        print('onset after the play command: median %.1f ms, min %.1f ms, max %.1f ms'
-              % (statistics.median(delays), min(delays), max(delays)))
+    check_beat(delays, args, failures)
     if gaps:
         print('time between turns: median %.1f ms, max %.1f ms'
               % (statistics.median(gaps), max(gaps)))

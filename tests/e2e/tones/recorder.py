@@ -23,10 +23,18 @@ FRAME_BYTES = 4
 CONNECT_SECONDS = 10
 
 
+# What the recorder asks of the server. A recording is a client of the graph like any other:
+# under PipeWire a short latency here would set the cycle of the whole graph, and the program
+# would be heard at the recorder's pace instead of at a desktop's (1024 frames, 23 ms at
+# 44.1 kHz). Longer than that cycle, it leaves the pace to the others; the reads then come a
+# cycle at a time, which the recording's clock (analyse.py) takes in its stride.
+LATENCY_MS = 30
+
+
 def start_parec(source, quiet):
     device = [] if source == 'default' else ['--device=' + source]
     return subprocess.Popen(['parec'] + device + ['--format=s16le', '--rate=44100',
-                             '--channels=2', '--raw', '--latency-msec=5'],
+                             '--channels=2', '--raw', '--latency-msec=%d' % LATENCY_MS],
                             stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL if quiet else None)
 

@@ -52,8 +52,8 @@ if [ "${1:-}" = --server ]; then
     shift 2 || true
 fi
 case $sound_session_server in
-pulseaudio) default_steps="sound silent restart late switch remember" ;;
-pipewire) default_steps="sound sound48 restart restart-service late switch remember" ;;
+pulseaudio) default_steps="sound soundload silent restart late switch remember" ;;
+pipewire) default_steps="sound sound48 sound2048 soundload restart restart-service late switch remember" ;;
 *) echo "usage: $0 [--server pulseaudio|pipewire] <tone_run>" >&2 && exit 2 ;;
 esac
 program=$(program_argument tone_run "$@") || exit 2
@@ -208,11 +208,11 @@ start_recorder() {
     await_recorder "$1" "$started_recorder"
 }
 
-# Starts tone_run for $2 seconds at the fastest speed in the background, its turns going to
-# $work/$1.log and what it says to $work/$1.err; program_pid is its PID.
+# Starts tone_run for $2 seconds at the fastest speed (or the speed $3) in the background, its
+# turns going to $work/$1.log and what it says to $work/$1.err; program_pid is its PID.
 start_program() {
     QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
-        timeout $(($2 + 60)) "$program" "$2" 9 >"$work/$1.log" 2>"$work/$1.err" &
+        timeout $(($2 + 60)) "$program" "$2" "${3:-9}" >"$work/$1.log" 2>"$work/$1.err" &
     program_pid=$!
 }
 
@@ -295,9 +295,32 @@ analyse() {
 # ---------------------------------------------------------------------------------------
 # 1. With a sound server, at the files' rate and (PipeWire) at the graph's own 48 kHz
 
-# A recorded run $1 with tones on, checked by analyse.py with the options that follow.
+# What the program's streams ask of the server, read while they play ($1: the run's name):
+# under PipeWire the cycle they ask of the graph (node.latency) no shorter than a desktop's
+# default of 1024 frames at 48 kHz; under the PulseAudio daemon a sink latency of 20 ms at least.
+check_graph_pace() {
+    pactl list sink-inputs >"$work/$1.inputs" 2>&1
+    pactl list sinks >"$work/$1.sinks" 2>&1
+    python3 - "$sound_session_server" "$work/$1.inputs" "$work/$1.sinks" <<'PY' ||
+import re, sys
+server, inputs, sinks = sys.argv[1], open(sys.argv[2]).read(), open(sys.argv[3]).read()
+if server == 'pipewire':
+    asked = [int(n) / int(d) for n, d in re.findall(r'node.latency = "(\d+)/(\d+)"', inputs)]
+    print('the program\'s streams ask the graph for cycles of %s ms'
+          % ', '.join('%.1f' % (a * 1000) for a in asked))
+    sys.exit(0 if len(asked) >= 2 and min(asked) >= 1024 / 48000 else 1)
+configured = [int(u) for u in re.findall(r'configured (\d+) usec', sinks)]
+print('the sink runs at a configured latency of %s ms'
+      % ', '.join('%.1f' % (u / 1000) for u in configured))
+sys.exit(0 if configured and min(configured) >= 20000 else 1)
+PY
+        fail "the program's streams shorten the server's cycle below a desktop's own"
+}
+
+# A recorded run $1 with tones on, checked by analyse.py with the options that follow. With
+# TONE_LOAD set, two busy loops run beside it.
 sound_run() {
-    local name=$1
+    local name=$1 busy=()
     shift
     if ! start_pulse; then
         echo "SKIP: no $sound_session_server sound server can be started on this machine"
@@ -306,24 +329,60 @@ sound_run() {
     fi
     start_recorder "rec-$name" null.monitor
     recorder_pid=$started_recorder
-    start_program "$name" "$seconds"
+    if [ -n "${TONE_LOAD:-}" ]; then
+        for _ in 1 2; do
+            timeout $((seconds + 10)) sh -c 'while :; do :; done' &
+            busy+=($!)
+        done
+    fi
+    start_program "$name" "$seconds" "${TONE_SPEED:-9}"
+    sleep 3
+    check_graph_pace "$name"
     finish_run "$name"
+    for pid in "${busy[@]}"; do stop_pid "$pid"; done
     show "$work/rec-$name.err" "recorder said"
     told_nothing "$name"
     analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@" ||
         fail "the recorded tones do not match the turns"
 }
 
+# The graph's cycle in ms for a quantum of $1 frames at $2 Hz, and the longest a tone may then
+# take after its turn's tick: one cycle and 20 ms.
+most_onset_ms() {
+    python3 -c "import sys; print('%.1f' % (int(sys.argv[1]) * 1000 / int(sys.argv[2]) + 20))" "$1" "$2"
+}
+
 if step sound; then
     echo "== tones through $sound_session_server: a ${seconds} s run at the fastest speed"
-    sound_run tones
+    # PulseAudio's daemon reads the stream in its sink's blocks of 20 ms at most.
+    sound_run tones --max-onset-ms "$(most_onset_ms 1024 44100)"
 fi
 
 if step sound48; then
     echo "== tones through $sound_session_server resampling to 48 kHz: a ${seconds} s run"
     sound_session_graph_rate=48000
-    sound_run tones48 --resampled
+    sound_run tones48 --resampled --max-onset-ms "$(most_onset_ms 1024 48000)"
     sound_session_graph_rate=44100
+fi
+
+if step sound2048; then
+    echo "== tones through $sound_session_server with the graph's cycle forced to 2048 frames"
+    sound_session_force_quantum=2048
+    sound_run tones2048 --max-onset-ms "$(most_onset_ms 2048 44100)"
+    sound_session_force_quantum=""
+fi
+
+if step soundload; then
+    echo "== tones through $sound_session_server at a desktop's pace (cycles of 1024 frames" \
+        "at least) beside two busy loops, at the speed of key 5"
+    sound_session_min_quantum=1024
+    # Legs of about a second: a run long enough for a dozen tones.
+    fast_seconds=$seconds
+    seconds=14
+    TONE_LOAD=1 TONE_SPEED=key5 sound_run tonesload --min-tones 10 --max-turn-gap-ms 1500 \
+        --max-onset-ms "$(most_onset_ms 1024 44100)"
+    seconds=$fast_seconds
+    sound_session_min_quantum=""
 fi
 
 # ---------------------------------------------------------------------------------------

@@ -2,15 +2,17 @@
 // output, the way a practitioner starts one, and prints when each turn asked for its tone so
 // that a recording of the output can be checked against the turns.
 //
-//   tone_run [SECONDS [SLIDER]]     (defaults: 8 seconds, slider position 9)
+//   tone_run [SECONDS [SLIDER | keyK]]     (defaults: 8 seconds, slider position 9)
 //
-// Title -> Continue; on the settings window: tones ticked, the slider on SLIDER, Continue.
+// Title -> Continue; on the settings window: tones ticked, the slider on SLIDER, Continue;
+// with keyK the speed is then set by the key K (1-9) on the stimulation window instead.
 // The real timers then move the picture and sound the tones for SECONDS, after which every
 // window is unloaded, as closing the stimulation window would, and the program ends.
 //
 // Output on standard output, lines starting with '#' being remarks:
 //   # started <ns>            before the title window is shown
-//   <ns> L|R                  one line a turn: the moment its tone's play command was given
+//   <ns> L|R                  one line a turn: the moment of the motion tick that made the
+//                             turn (the tone's play command follows it within the turn)
 //   # sound <ns> heard|silent  each time the program is told whether tones can be heard
 //                             (silent: a sound problem was told; heard: none holds); the
 //                             first such line is the state just after the program started
@@ -25,6 +27,7 @@
 #include "settings/frmSettings.h"
 #include "shared/Notices.h"
 #include "shared/Var.h"
+#include "stimulation/frmEMDR2.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -32,6 +35,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -73,9 +77,12 @@ int main(int argc, char *argv[])
 {
     long seconds = 8;
     long slider = 9;
+    long key = 0;
+    const bool byKey = argc > 2 && std::string(argv[2]).rfind("key", 0) == 0;
     if (argc > 3 || (argc > 1 && !ParseInt(argv[1], 1, 3600, seconds)) ||
-        (argc > 2 && !ParseInt(argv[2], 1, 9, slider))) {
-        std::fprintf(stderr, "usage: tone_run [SECONDS [SLIDER 1-9]]\n");
+        (argc > 2 && !byKey && !ParseInt(argv[2], 1, 9, slider)) ||
+        (byKey && !ParseInt(argv[2] + 3, 1, 9, key))) {
+        std::fprintf(stderr, "usage: tone_run [SECONDS [SLIDER 1-9 | key1-key9]]\n");
         return 2;
     }
 
@@ -85,11 +92,20 @@ int main(int argc, char *argv[])
     // running stimulation next to nothing.
     std::vector<Turn> turns;
     turns.reserve(static_cast<std::size_t>(seconds) * 200);
-    platform::seams::SetAudioTraceHook([&turns](const std::string &line) {
+    // A turn is the motion tick that asked for the tone: the last one before its play command.
+    std::int64_t motionTick = 0;
+    platform::seams::SetTickObserver(
+        [&motionTick](const std::string &name, std::chrono::steady_clock::time_point began) {
+            if (name == "Timer1")
+                motionTick =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(began.time_since_epoch())
+                        .count();
+        });
+    platform::seams::SetAudioTraceHook([&turns, &motionTick](const std::string &line) {
         if (line == "MMC.Command=Play")
-            turns.push_back({MonotonicNs(), 'L'});
+            turns.push_back({motionTick, 'L'});
         else if (line == "MMC2.Command=Play")
-            turns.push_back({MonotonicNs(), 'R'});
+            turns.push_back({motionTick, 'R'});
     });
 
     const std::int64_t started = MonotonicNs();
@@ -109,6 +125,8 @@ int main(int argc, char *argv[])
         frmSettings->Soundtones.SetValue(1);
         frmSettings->Slider1.SetValue(static_cast<int>(slider));
         frmSettings->cmdContinue.Click();
+        if (key > 0)
+            frmEMDR2->Form_KeyPress(static_cast<int>('0' + key));
         QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
             passes = Var::PassCount;
             ended = MonotonicNs();
