@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace platform {
 
@@ -23,6 +24,9 @@ constexpr long long kNsPerSecond = 1'000'000'000;
 // Reports enough to place a tone by: a few cycles' worth.
 constexpr std::size_t kLeastReports = 4;
 constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
+// Recent reports that all put the start of reading this much later than the older ones tell
+// of a server that fell behind.
+constexpr long long kStepNs = 5'000'000;
 
 long long NsOf(std::chrono::steady_clock::time_point when)
 {
@@ -418,6 +422,8 @@ void PulseAudioDevice::Park(Voice &voice)
 // Drops what the stream holds: what is written next is what the server reads next.
 void PulseAudioDevice::Flush(Voice &voice)
 {
+    if (std::getenv("TARROWIN_SOUND_DEBUG"))
+        std::fprintf(stderr, "F %p %lld\n", static_cast<void *>(&voice), NsOf(Clock::now()) / 1000);
     Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
     ++voice.epoch;
     voice.reports.clear();
@@ -478,6 +484,8 @@ void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
 void PulseAudioDevice::OnStreamUnderflow(pa_stream *, void *user)
 {
     auto *voice = static_cast<Voice *>(user);
+    if (std::getenv("TARROWIN_SOUND_DEBUG"))
+        std::fprintf(stderr, "U %p %lld\n", static_cast<void *>(voice), NsOf(Clock::now()) / 1000);
     voice->reports.clear();
 }
 
@@ -554,16 +562,51 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     voice.indexOffset = info.write_index / frameBytes - voice.written;
     const long long rate = voice.streamRate;
     const long long origin = NsOf(now) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
-    voice.reports.push_back({now, origin});
+    voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
     if (std::getenv("TARROWIN_SOUND_DEBUG"))
         std::fprintf(stderr, "R %p %lld read %lld write %lld sink %llu origin %lld\n",
                      static_cast<void *>(&voice), NsOf(now) / 1000, readFrames,
                      static_cast<long long>(info.write_index / frameBytes),
                      static_cast<unsigned long long>(info.sink_usec), origin / 1000);
     const auto window = std::chrono::milliseconds(kClockWindowMs);
-    voice.reports.erase(std::remove_if(voice.reports.begin(), voice.reports.end(),
-                                       [&](const Report &r) { return now - r.at > window; }),
-                        voice.reports.end());
+    DropReports(voice.reports, now - window);
+    // A server that fell behind for a cycle (a busy machine can make it miss one) reads
+    // everything a cycle later from then on: its recent reports all say so, and the older
+    // ones, which no longer hold, go.
+    const auto recent = now - std::chrono::milliseconds(kRecentMs);
+    if (voice.reports.front().at < recent &&
+        EarliestOrigin(voice.reports, recent) - EarliestOrigin(voice.reports, {}) > kStepNs)
+        DropReports(voice.reports, recent);
+}
+
+// The earliest moment at which reading began by the reports since `since`.
+long long PulseAudioDevice::EarliestOrigin(const std::vector<Report> &reports,
+                                           Clock::time_point since)
+{
+    long long origin = std::numeric_limits<long long>::max();
+    for (const Report &report : reports) {
+        if (report.at >= since)
+            origin = std::min(origin, report.originNs);
+    }
+    return origin;
+}
+
+void PulseAudioDevice::DropReports(std::vector<Report> &reports, Clock::time_point before)
+{
+    reports.erase(std::remove_if(reports.begin(), reports.end(),
+                                 [&](const Report &r) { return r.at < before; }),
+                  reports.end());
+}
+
+// The lead for the voice's stream: kLeadMs, and what the server says its output holds
+// ahead of what it has read (the PulseAudio daemon's sink renders its next block as it reads;
+// PipeWire's service says nothing there).
+std::chrono::microseconds PulseAudioDevice::LeadOf(const Voice &voice) const
+{
+    long long ahead = 0;
+    for (const Report &report : voice.reports)
+        ahead = std::max(ahead, report.sinkUs);
+    return kLead + std::chrono::microseconds(ahead);
 }
 
 // The stream's frame that the server reads at `when`, by its recent reports; none while they
@@ -572,9 +615,7 @@ std::optional<long long> PulseAudioDevice::FrameAt(const Voice &voice, Clock::ti
 {
     if (voice.reports.size() < kLeastReports)
         return std::nullopt;
-    long long origin = voice.reports.front().originNs;
-    for (const Report &report : voice.reports)
-        origin = std::min(origin, report.originNs);
+    const long long origin = EarliestOrigin(voice.reports, {});
     return (NsOf(when) - origin) * voice.streamRate / kNsPerSecond;
 }
 
@@ -591,8 +632,9 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     const auto length = Length(*voice.playing);
     // The soonest a tone written now can be read: the lead from now. A tick's tone goes at
     // the lead after its tick, unless the tick was so long ago that the place is gone.
-    const auto soonest = now + kLead;
-    const auto at = asked ? *asked + kLead : soonest;
+    const auto lead = LeadOf(voice);
+    const auto soonest = now + lead;
+    const auto at = asked ? *asked + lead : soonest;
     std::optional<long long> frame =
         voice.running ? FrameAt(voice, std::max(at, soonest)) : std::nullopt;
     if (!frame) {
@@ -613,6 +655,10 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     }
     voice.toneStart = *frame;
     voice.toneStop = voice.toneStart + frames;
+    if (std::getenv("TARROWIN_SOUND_DEBUG"))
+        std::fprintf(stderr, "P %p %lld at %lld frame %lld written %lld lead %lld\n",
+                     static_cast<void *>(&voice), NsOf(now) / 1000, NsOf(at) / 1000, *frame,
+                     voice.written, static_cast<long long>(lead.count()));
     voice.soundsUntil = std::max(at, soonest) + length;
     Rewrite(voice, voice.toneStart);
 }
@@ -628,8 +674,9 @@ void PulseAudioDevice::StopAt(Voice &voice, std::optional<Clock::time_point> ask
         voice.playing = nullptr;
         return;
     }
-    const auto soonest = now + kLead;
-    const auto at = asked ? std::max(*asked + kLead, soonest) : soonest;
+    const auto lead = LeadOf(voice);
+    const auto soonest = now + lead;
+    const auto at = asked ? std::max(*asked + lead, soonest) : soonest;
     const std::optional<long long> frame = FrameAt(voice, at);
     if (!frame) {
         voice.playing = nullptr;

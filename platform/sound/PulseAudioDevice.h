@@ -63,10 +63,13 @@ public:
     static constexpr int kYoungTimingMs = 2;
     // The reports taken together to find where reading began.
     static constexpr int kClockWindowMs = 1500;
+    // The reports that tell whether the server has fallen behind.
+    static constexpr int kRecentMs = 250;
     // The lead: from the moment a tone is asked for to the moment the server reads its first
-    // samples. Room for the tone to reach the server before it reads there, also on a busy
-    // machine. What the listener hears follows by the server's own output latency: on
-    // PipeWire one cycle of its graph, on the PulseAudio daemon its sink's latency.
+    // samples, beyond what the server says its output holds ahead of its reading. Room for
+    // the tone to reach the server before it reads there, also on a busy machine. What the
+    // listener hears follows by the server's own output latency: on PipeWire one cycle of its
+    // graph.
     static constexpr int kLeadMs = 15;
     // Streams run on for this long after the last tone was opened or played: longer than two
     // legs of the slowest stimulation, so that a running stimulation never stops them.
@@ -109,6 +112,7 @@ private:
     {
         Clock::time_point at;
         long long originNs; // where reading began, by this report
+        long long sinkUs;   // what the server's output held ahead of its reading
     };
     struct Voice
     {
@@ -158,6 +162,9 @@ private:
     void Render(const Voice &voice, long long from, std::size_t frames);
     void Feed(Voice &voice, std::size_t bytes);
     std::optional<long long> FrameAt(const Voice &voice, Clock::time_point when) const;
+    std::chrono::microseconds LeadOf(const Voice &voice) const;
+    static long long EarliestOrigin(const std::vector<Report> &reports, Clock::time_point since);
+    static void DropReports(std::vector<Report> &reports, Clock::time_point before);
     void TakeReport(Voice &voice, const pa_timing_info &info);
     void Touch();
     void Pace();
