@@ -11,8 +11,6 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace platform {
@@ -422,8 +420,6 @@ void PulseAudioDevice::Park(Voice &voice)
 // Drops what the stream holds: what is written next is what the server reads next.
 void PulseAudioDevice::Flush(Voice &voice)
 {
-    if (std::getenv("TARROWIN_SOUND_DEBUG"))
-        std::fprintf(stderr, "F %p %lld\n", static_cast<void *>(&voice), NsOf(Clock::now()) / 1000);
     Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
     ++voice.epoch;
     voice.reports.clear();
@@ -484,8 +480,6 @@ void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
 void PulseAudioDevice::OnStreamUnderflow(pa_stream *, void *user)
 {
     auto *voice = static_cast<Voice *>(user);
-    if (std::getenv("TARROWIN_SOUND_DEBUG"))
-        std::fprintf(stderr, "U %p %lld\n", static_cast<void *>(voice), NsOf(Clock::now()) / 1000);
     voice->reports.clear();
 }
 
@@ -563,11 +557,6 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     const long long rate = voice.streamRate;
     const long long origin = NsOf(now) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
     voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
-    if (std::getenv("TARROWIN_SOUND_DEBUG"))
-        std::fprintf(stderr, "R %p %lld read %lld write %lld sink %llu origin %lld\n",
-                     static_cast<void *>(&voice), NsOf(now) / 1000, readFrames,
-                     static_cast<long long>(info.write_index / frameBytes),
-                     static_cast<unsigned long long>(info.sink_usec), origin / 1000);
     const auto window = std::chrono::milliseconds(kClockWindowMs);
     DropReports(voice.reports, now - window);
     // A server that fell behind for a cycle (a busy machine can make it miss one) reads
@@ -655,10 +644,6 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     }
     voice.toneStart = *frame;
     voice.toneStop = voice.toneStart + frames;
-    if (std::getenv("TARROWIN_SOUND_DEBUG"))
-        std::fprintf(stderr, "P %p %lld at %lld frame %lld written %lld lead %lld\n",
-                     static_cast<void *>(&voice), NsOf(now) / 1000, NsOf(at) / 1000, *frame,
-                     voice.written, static_cast<long long>(lead.count()));
     voice.soundsUntil = std::max(at, soonest) + length;
     Rewrite(voice, voice.toneStart);
 }

@@ -57,7 +57,7 @@ public:
     // to at least 20 ms for it.
     static constexpr int kTargetQueueMs = 90;
     // How often a running stream asks the server where it is reading.
-    static constexpr int kTimingMs = 5;
+    static constexpr int kTimingMs = 10;
     // For this long after a stream starts, every kYoungTimingMs.
     static constexpr int kYoungMs = 1000;
     static constexpr int kYoungTimingMs = 2;

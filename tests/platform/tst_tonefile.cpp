@@ -190,6 +190,48 @@ private Q_SLOTS:
         QVERIFY2(!problem.empty(), "refused without a reason");
     }
 
+    // The side a tone sounds on is found as it is decoded: a stereo tone with one channel
+    // silent throughout is that side's, down to its last frame; anything else sounds on both.
+    void sideIsFoundAsTheToneIsDecoded_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<bool>("silentLeft");
+        QTest::addColumn<bool>("silentRight");
+        QTest::addColumn<bool>("lastFrameLeft"); // a sound on the left in the last frame only
+        QTest::addColumn<int>("side");
+        using platform::ToneSide;
+        QTest::newRow("left") << 2 << false << true << false << int(ToneSide::Left);
+        QTest::newRow("right") << 2 << true << false << false << int(ToneSide::Right);
+        QTest::newRow("both") << 2 << false << false << false << int(ToneSide::Both);
+        QTest::newRow("silence") << 2 << true << true << false << int(ToneSide::Both);
+        QTest::newRow("mono") << 1 << false << false << false << int(ToneSide::Both);
+        QTest::newRow("right, left at the end")
+            << 2 << true << false << true << int(ToneSide::Both);
+    }
+    void sideIsFoundAsTheToneIsDecoded()
+    {
+        QFETCH(int, channels);
+        QFETCH(bool, silentLeft);
+        QFETCH(bool, silentRight);
+        QFETCH(bool, lastFrameLeft);
+        QFETCH(int, side);
+        const unsigned frames = 1000;
+        const auto block = static_cast<unsigned>(channels) * 2;
+        auto bytes = Wave(44100, static_cast<unsigned>(channels), frames * block, frames * block);
+        constexpr std::size_t kData = 44;
+        for (std::size_t frame = 0; frame < frames && channels == 2; ++frame) {
+            const std::size_t at = kData + frame * block;
+            if (silentLeft && !(lastFrameLeft && frame + 1 == frames))
+                bytes[at] = bytes[at + 1] = 0;
+            if (silentRight)
+                bytes[at + 2] = bytes[at + 3] = 0;
+        }
+        std::string problem;
+        const auto tone = platform::DecodeToneBytes(bytes.data(), bytes.size(), problem);
+        QVERIFY2(tone, problem.c_str());
+        QCOMPARE(int(tone->side), side);
+    }
+
     // The same bytes decode the same from memory as from a file.
     void bytesAndFileAgree()
     {
