@@ -536,7 +536,8 @@ void PulseAudioDevice::OnTiming(pa_stream *stream, int success, void *user)
 {
     auto *voice = static_cast<Voice *>(user);
     voice->timingAsked = false;
-    if (!success || !voice->running || voice->askedEpoch != voice->epoch)
+    // A report on a stream the voice no longer has, or from before a flush, tells nothing.
+    if (!success || !voice->running || stream != voice->stream || voice->askedEpoch != voice->epoch)
         return;
     if (const pa_timing_info *info = pa_stream_get_timing_info(stream))
         voice->device->TakeReport(*voice, *info);
