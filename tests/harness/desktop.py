@@ -282,9 +282,8 @@ class ScreenServices:
 
     def __init__(self, work, options=()):
         self.record = os.path.join(work, "screen-services.record")
-        self.process = subprocess.Popen(["/usr/bin/python3", self.SCRIPT, self.record,
-                                         "--own-bus", *options], stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(["/usr/bin/python3", self.SCRIPT, self.record, *options],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.address = None
         for line in self.process.stdout:
             if line.startswith("address "):
