@@ -181,7 +181,7 @@ void Answered(Way way, const QDBusMessage &reply)
         hold.portalRequest = reply.arguments().constFirst().value<QDBusObjectPath>().path();
     else
         hold.cookie = reply.arguments().constFirst().toUInt();
-    // Let go of at once when the program stopped asking while the answer was on its way.
+    // The program stopped asking while the answer was on its way: let go at once.
     if (!hold.wanted)
         LetGo(false);
 }
