@@ -1,6 +1,5 @@
 #include "Platform.h"
 
-#include "ScreenAwake.h"
 #include "SeamState.h"
 
 #include "forms/Controls.h"
@@ -99,9 +98,6 @@ void EndProgramAtOnce()
         hook();
         return;
     }
-    // The process goes at once, but the desktop should not be left holding the screen awake
-    // for it until it notices.
-    detail::LetGoOfScreenAtEnd();
     std::fflush(nullptr);
     std::_Exit(0);
 }

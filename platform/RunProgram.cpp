@@ -1,5 +1,4 @@
 #include "Platform.h"
-#include "ScreenAwake.h"
 #include "forms/Form.h"
 
 #include <QApplication>
@@ -14,7 +13,6 @@ int RunProgram(int argc, char *argv[], const std::function<void()> &start)
     QApplication application(argc, argv);
     start();
     const int status = QApplication::exec();
-    detail::LetGoOfScreenAtEnd();
     DestroyUnloadedForms();
     return status;
 }

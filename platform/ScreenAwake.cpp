@@ -32,8 +32,6 @@ constexpr unsigned kInhibitIdle = 8;
 // A service started on demand by the bus may take a few seconds to answer; the window's
 // thread never waits for it.
 constexpr int kAnswerTimeoutMs = 10000;
-// What the end of the program waits, at most, for the desktop to hear that the hold is gone.
-constexpr int kEndTimeoutMs = 300;
 
 // The ways to hold the screen, in the order they are tried.
 enum class Way { Nothing, Portal, ScreenSaver, XServer };
@@ -45,8 +43,7 @@ struct Hold
     Way way = Way::Nothing; // the way the hold stands, if it does
     QString portalRequest;
     uint cookie = 0;
-    bool releaseSent = false; // a release went without waiting for its answer
-    QSet<QString> told;       // refusals told on standard error already
+    QSet<QString> told; // refusals told on standard error already
 };
 
 Hold &State()
@@ -164,7 +161,7 @@ bool SuspendXScreenSaver(bool suspend)
 }
 
 void Ask(Way way);
-void LetGo(bool atEnd);
+void LetGo();
 
 // The desktop's answer to a request for the hold: the hold stands, or the next way is tried.
 void Answered(Way way, const QDBusMessage &reply)
@@ -183,7 +180,7 @@ void Answered(Way way, const QDBusMessage &reply)
         hold.cookie = reply.arguments().constFirst().toUInt();
     // The program stopped asking while the answer was on its way: let go at once.
     if (!hold.wanted)
-        LetGo(false);
+        LetGo();
 }
 
 // Asks for the hold this way, or the ways after it where this one is not to be had.
@@ -205,33 +202,16 @@ void Ask(Way way)
     Send(InhibitCall(way), [way](const QDBusMessage &reply) { Answered(way, reply); });
 }
 
-// Lets go of the hold that stands, waiting for the desktop's answer at the end only.
-void LetGo(bool atEnd)
+// Lets go of the hold that stands.
+void LetGo()
 {
     Hold &hold = State();
     const Way way = std::exchange(hold.way, Way::Nothing);
     if (way == Way::XServer) {
         SuspendXScreenSaver(false);
     } else if (way != Way::Nothing && SessionBusThere()) {
-        if (atEnd)
-            QDBusConnection::sessionBus().call(ReleaseCall(way, hold), QDBus::Block, kEndTimeoutMs);
-        else
-            Send(ReleaseCall(way, hold), TellRefusal);
-        hold.releaseSent = !atEnd;
+        Send(ReleaseCall(way, hold), TellRefusal);
     }
-}
-
-// At the end, a release sent earlier may still wait in the program's queue for the bus: the
-// answer to a call to the bus itself, which goes out after it, shows it has gone.
-void FlushReleases()
-{
-    if (!std::exchange(State().releaseSent, false) || !SessionBusThere())
-        return;
-    QDBusConnection::sessionBus().call(
-        QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
-        QDBus::Block, kEndTimeoutMs);
 }
 
 } // namespace
@@ -252,18 +232,7 @@ void HoldScreenAwake(bool hold)
     if (hold)
         Ask(Way::Portal);
     else
-        LetGo(false);
+        LetGo();
 }
-
-namespace detail {
-
-void LetGoOfScreenAtEnd()
-{
-    State().wanted = false;
-    LetGo(true);
-    FlushReleases();
-}
-
-} // namespace detail
 
 } // namespace platform

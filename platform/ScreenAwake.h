@@ -10,14 +10,9 @@ namespace platform {
 // its portal, else its screen saver service, else, on X, the X server's own screen saver is
 // held off. A desktop that offers none of them is left as it is without a word; one that
 // refuses is told about once on standard error. The call never waits for the desktop's
-// answer. Where tests hold it (Seams.h), they receive each request instead.
+// answer. However the program ends, a signal included, the hold ends with it: the bus and
+// the X server drop what a program held when it leaves them. Where tests hold it (Seams.h),
+// they receive each request instead.
 void HoldScreenAwake(bool hold);
-
-namespace detail {
-// Lets go of a hold as the program ends, waiting a moment for the desktop to hear it. A
-// signal that ends the program lets go all the same: the bus and the X server drop what a
-// program held when it leaves them.
-void LetGoOfScreenAtEnd();
-} // namespace detail
 
 } // namespace platform

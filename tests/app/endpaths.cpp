@@ -12,7 +12,6 @@
 //                               stimulation window closed
 //   endpaths signal             a run ended by SIGTERM (no line is printed)
 #include "app/Title.h"
-#include "platform/ScreenAwake.h"
 #include "platform/Seams.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
@@ -119,7 +118,6 @@ int main(int argc, char *argv[])
     }
 
     const int status = QApplication::exec();
-    platform::detail::LetGoOfScreenAtEnd(); // as the program's run does after its loop
     std::printf("ended %d, %s, settings window %s\n", status,
                 platform::Forms().empty() ? "no window loaded" : "windows still loaded",
                 frmSettings.Peek() ? "created" : "never created");
