@@ -24,6 +24,6 @@ else()
     # Without it, a list that holds on Debian 12 and 13 alike: the core library took the
     # name libqt6core6t64 in Debian 13.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6t64 (>= 6.4) | libqt6core6 (>= 6.4), libsdl2-2.0-0, libsdl2-mixer-2.0-0, libstdc++6, libc6, qt6-qpa-plugins, qt6-wayland, fonts-liberation2")
+        "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6dbus6 (>= 6.4), libqt6core6t64 (>= 6.4) | libqt6core6 (>= 6.4), libxss1, libx11-6, libsdl2-2.0-0, libsdl2-mixer-2.0-0, libstdc++6, libc6, qt6-qpa-plugins, qt6-wayland, fonts-liberation2")
 endif()
 include(CPack)

@@ -16,6 +16,7 @@ std::optional<std::string> TakeFileDialogAnswer(const CommonDialog &shown);
 const std::function<void(const std::string &)> &AudioTraceHook();
 const TickObserver &TickObserverHook();
 AudioDevice *ReplacementAudioDevice();
+const std::function<void(bool)> &ScreenAwakeHook();
 const std::string &ProgramFolder();
 
 } // namespace platform::seams::detail

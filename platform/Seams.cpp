@@ -18,6 +18,7 @@ struct State
     std::function<void(const std::string &)> audioTrace;
     TickObserver ticks;
     std::unique_ptr<AudioDevice> audioDevice;
+    std::function<void(bool)> screenAwake;
     std::string programFolder;
 };
 
@@ -68,6 +69,11 @@ void SetAudioDevice(std::unique_ptr<AudioDevice> device)
     Seams().audioDevice = std::move(device);
 }
 
+void SetScreenAwakeHook(std::function<void(bool hold)> hook)
+{
+    Seams().screenAwake = std::move(hook);
+}
+
 void SetProgramFolder(const std::string &folder)
 {
     Seams().programFolder = folder;
@@ -115,6 +121,11 @@ const TickObserver &TickObserverHook()
 AudioDevice *ReplacementAudioDevice()
 {
     return Seams().audioDevice.get();
+}
+
+const std::function<void(bool)> &ScreenAwakeHook()
+{
+    return Seams().screenAwake;
 }
 
 const std::string &ProgramFolder()

@@ -1,6 +1,7 @@
 // Every place where a test, or a measurement, stands in for what the program would otherwise
 // do with the world: ending the process, showing a message box or the file dialog, sounding
-// tones, the folder the program runs from. The program itself sets none of them.
+// tones, holding the screen awake, the folder the program runs from. The program itself sets
+// none of them.
 //
 // Each seam is in place until Reset, which every test fixture calls between cases, so that
 // no case sees what the one before it put in place.
@@ -46,6 +47,10 @@ void SetTickObserver(TickObserver observer);
 // The sound output: this device in place of the real one (tests put a recording stand-in
 // here); nothing goes back to the real device on its next use.
 void SetAudioDevice(std::unique_ptr<AudioDevice> device);
+
+// Holding the screen awake: the hook receives each request, true to hold and false to let
+// go, instead of the desktop.
+void SetScreenAwakeHook(std::function<void(bool hold)> hook);
 
 // The program's folder: this one in its place, so that the paths a test expects do not depend
 // on where the build stands; an empty text goes back to the program's own.

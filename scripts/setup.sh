@@ -15,13 +15,14 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-wayland libgl1-mesa-dev
-    libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2
+    libsdl2-mixer-dev libasound2-dev libpulse-dev libsndfile1-dev fonts-liberation2 libxss-dev
 )
 # A real X server with a window manager, a real sound server (tests/harness/).
 # Both sound servers of today's desktops: the PulseAudio daemon, and PipeWire with WirePlumber
-# and its PulseAudio service (on a session bus of their own). They install side by side.
+# and its PulseAudio service (on a session bus of their own). They install side by side. The
+# stand-in for the desktop's screen services on a bus of its own (python3-dbus, python3-gi).
 servers=(xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils pulseaudio pulseaudio-utils
-    pipewire pipewire-pulse wireplumber dbus python3)
+    pipewire pipewire-pulse wireplumber dbus python3 python3-dbus python3-gi)
 if [ "${TARROWIN_TEST_TOOLS:-0}" = 1 ]; then
     # The end-to-end tests: screenshots, sound files, the sanitizer builds; a Wayland
     # compositor with XWayland, its screenshots and keys; git, with which the run as an

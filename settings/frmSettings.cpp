@@ -1,6 +1,7 @@
 #include "frmSettings.h"
 
 #include "platform/Platform.h"
+#include "platform/ScreenAwake.h"
 #include "shared/Convert.h"
 #include "shared/Notices.h"
 #include "shared/Var.h"
@@ -76,6 +77,9 @@ void FrmSettings::cmdContinue_Click()
     frmEMDR2->Pause.SetVisible(true);
     frmEMDR2->Show();
     Hide();
+    // The client follows the picture now, and nobody touches the computer until the
+    // practitioner comes back to the settings.
+    platform::HoldScreenAwake(true);
 }
 
 void FrmSettings::Quit_Click()

@@ -1,6 +1,7 @@
 #include "frmEMDR2.h"
 
 #include "platform/Platform.h"
+#include "platform/ScreenAwake.h"
 #include "settings/frmSettings.h"
 #include "shared/Convert.h"
 #include "shared/Notices.h"
@@ -388,6 +389,9 @@ void FrmEMDR2::Settings_Click()
 {
     Pause.SetVisible(false);
     Settings.SetVisible(false);
+    // The practitioner is at the computer again; a pause alone keeps the hold, since a key
+    // pressed to wake a blanked screen would reach the stimulation.
+    platform::HoldScreenAwake(false);
     frmSettings->Show();
     frmSettings->SetFocus();
 }
@@ -401,6 +405,7 @@ void FrmEMDR2::Form_LostFocus()
 
 void FrmEMDR2::Form_Unload()
 {
+    platform::HoldScreenAwake(false);
     notices::SetSoundSink(nullptr);
     for (platform::Form *form : platform::Forms())
         platform::Unload(*form);

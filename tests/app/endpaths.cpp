@@ -8,6 +8,9 @@
 //   endpaths close-stimulation  the stimulation window closed while a run goes on
 //   endpaths close-during-turn  the same, the close handled inside a start-end turn
 //   endpaths quit               Quit on the settings window, back from a paused run
+//   endpaths settings-and-back  a run paused, the settings window, Continue, and the
+//                               stimulation window closed
+//   endpaths signal             a run ended by SIGTERM (no line is printed)
 #include "app/Title.h"
 #include "platform/Seams.h"
 #include "platform/forms/Controls.h"
@@ -22,6 +25,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -90,6 +94,23 @@ int main(int argc, char *argv[])
                 frmSettings->Quit_Click();
                 std::printf("Quit returned\n");
             });
+        });
+    } else if (path == "settings-and-back") {
+        After(0, [] {
+            StartRun(false);
+            After(400, [] {
+                frmEMDR2->Form_KeyPress(27);
+                frmEMDR2->Settings_Click();
+                After(300, [] {
+                    frmSettings->cmdContinue_Click();
+                    After(300, [] { platform::SurfaceOf(*frmEMDR2)->close(); });
+                });
+            });
+        });
+    } else if (path == "signal") {
+        After(0, [] {
+            StartRun(false);
+            After(500, [] { std::raise(SIGTERM); });
         });
     } else {
         std::fprintf(stderr, "endpaths: unknown path \"%s\"\n", path.c_str());

@@ -88,6 +88,68 @@ QProcessEnvironment HeadlessEnvironment(const QString &runtimeDir)
     return environment;
 }
 
+// The stand-in for the desktop's screen services (tests/harness/awake_service.py) on a bus of
+// its own, and what it recorded.
+class ScreenServices
+{
+public:
+    ~ScreenServices()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000))
+                process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    // Empty once the stand-in is ready; else why not, and whether because it cannot run
+    // here at all (its tools are not installed).
+    QString Start(const QStringList &options, bool *cannotRun)
+    {
+        record_ = dir_.filePath("record");
+        process_.start("/usr/bin/python3",
+                       QStringList{TARROWIN_HARNESS "/awake_service.py", record_} + options);
+        QByteArray said;
+        while (!said.contains("ready\n")) {
+            if (!process_.waitForReadyRead(10000)) {
+                process_.waitForFinished(1000);
+                *cannotRun =
+                    process_.error() == QProcess::FailedToStart ||
+                    (process_.state() == QProcess::NotRunning && process_.exitCode() == 77);
+                return "the stand-in for the screen services did not start: " +
+                       process_.errorString() + " " + process_.readAllStandardError();
+            }
+            said += process_.readAllStandardOutput();
+        }
+        const QRegularExpressionMatch address =
+            QRegularExpression("^address (\\S+)$", QRegularExpression::MultilineOption)
+                .match(QString::fromUtf8(said));
+        address_ = address.captured(1);
+        return address.hasMatch() ? QString() : "no bus address in " + QString::fromUtf8(said);
+    }
+
+    QString Address() const { return address_; }
+
+    // Each line's first two words: "hold portal", "release screensaver" and the like.
+    QStringList Events() const
+    {
+        QFile file(record_);
+        QStringList events;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString &line :
+                 QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+                events << line.section(' ', 0, 1);
+        return events;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString record_;
+    QString address_;
+    QProcess process_;
+};
+
 } // namespace
 
 class TstStartup : public testsupport::WindowTest
@@ -274,6 +336,7 @@ private Q_SLOTS:
         frmEMDR2->Settings_Click();
         frmSettings->Quit_Click();
         QCOMPARE(testsupport::EndRequests(), 1);
+        QCOMPARE(testsupport::ScreenHolds(), (std::vector<bool>{true, false}));
         QCOMPARE(platform::Forms().size(), std::size_t(3)); // no unload handling ran
     }
 
@@ -298,31 +361,73 @@ private Q_SLOTS:
         QVERIFY2(err.isEmpty(), qPrintable(err));
     }
 
+    // Every way the program ends, each run on a bus of its own with the stand-in for the
+    // desktop's screen services, which records what the program holds awake: nothing before
+    // the first run, and nothing left held at the end. Where the portal refuses, the screen
+    // saver service is asked instead and the refusal told once on standard error; where the
+    // bus ends under the program, it goes on without a word.
     void endPaths_data()
     {
         QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("services"); // the stand-in's options
         QTest::addColumn<QString>("output");
+        QTest::addColumn<QStringList>("events"); // what the stand-in recorded
+        QTest::addColumn<QString>("problem");    // what standard error says, as a pattern
+        const QString ended = "ended 0, no window loaded, settings window created\n";
+        const QStringList heldOnce = {"hold portal", "release portal"};
         QTest::newRow("title closed before Continue")
-            << "close-title"
-            << "ended 0, no window loaded, settings window never created\n";
-        QTest::newRow("settings closed") << "close-settings"
-                                         << "ended 0, no window loaded, settings window created\n";
+            << "close-title" << QStringList()
+            << "ended 0, no window loaded, settings window never created\n"
+            << QStringList() << "";
+        QTest::newRow("settings closed")
+            << "close-settings" << QStringList() << ended << QStringList() << "";
         QTest::newRow("stimulation closed")
-            << "close-stimulation"
-            << "ended 0, no window loaded, settings window created\n";
+            << "close-stimulation" << QStringList() << ended << heldOnce << "";
         QTest::newRow("stimulation closed during a turn")
-            << "close-during-turn"
-            << "closing in a turn\nended 0, no window loaded, settings window created\n";
+            << "close-during-turn" << QStringList() << "closing in a turn\n" + ended << heldOnce
+            << "";
         // Quit ends at once: the event loop never gets back to report.
-        QTest::newRow("quit while paused") << "quit"
-                                           << "quitting\n";
+        QTest::newRow("quit while paused") << "quit" << QStringList() << "quitting\n"
+                                           << heldOnce << "";
+        QTest::newRow("settings and back")
+            << "settings-and-back" << QStringList() << ended
+            << QStringList{"hold portal", "release portal", "hold portal", "release portal"} << "";
+        // The bus lets go of what a program held when the signal has ended it.
+        QTest::newRow("ended by a signal")
+            << "signal" << QStringList() << "" << QStringList{"hold portal", "drop portal"} << "";
+        QTest::newRow("no portal: the screen saver service")
+            << "settings-and-back" << QStringList{"--without", "portal"} << ended
+            << QStringList{"hold screensaver", "release screensaver", "hold screensaver",
+                           "release screensaver"}
+            << "";
+        QTest::newRow("the portal refuses")
+            << "settings-and-back" << QStringList{"--refuse", "portal"} << ended
+            << QStringList{"refuse portal", "hold screensaver", "release screensaver",
+                           "refuse portal", "hold screensaver", "release screensaver"}
+            << "^tarrowin: The screen may dim or lock during the stimulation: the desktop did "
+               "not hold it awake \\(org.freedesktop.DBus.Error.AccessDenied: [^\\n]+\\)\\n$";
+        QTest::newRow("the bus ends during the run")
+            << "settings-and-back" << QStringList{"--end-bus-after-hold"} << ended
+            << QStringList{"hold portal", "bus ended"} << "";
     }
     void endPaths()
     {
         QFETCH(QString, path);
+        QFETCH(QStringList, services);
         QFETCH(QString, output);
+        QFETCH(QStringList, events);
+        QFETCH(QString, problem);
+        ScreenServices standIn;
+        bool cannotRun = false;
+        if (const QString why = standIn.Start(services, &cannotRun); !why.isEmpty()) {
+            if (cannotRun)
+                QSKIP(qPrintable(why));
+            QFAIL(qPrintable(why));
+        }
+        QProcessEnvironment environment = HeadlessEnvironment(runtimeDir_.path());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", standIn.Address());
         QProcess process;
-        process.setProcessEnvironment(HeadlessEnvironment(runtimeDir_.path()));
+        process.setProcessEnvironment(environment);
         process.start(QCoreApplication::applicationDirPath() + "/endpaths", {path});
         QVERIFY2(process.waitForStarted(5000), qPrintable(process.errorString()));
         const bool finished = process.waitForFinished(20000);
@@ -333,10 +438,19 @@ private Q_SLOTS:
         const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
         const QString err = QString::fromLocal8Bit(process.readAllStandardError());
         QVERIFY2(finished, qPrintable("it did not end; " + err));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-        QVERIFY2(err.isEmpty(), qPrintable(err));
+        if (path == "signal") {
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        } else {
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process.exitCode(), 0);
+        }
+        if (problem.isEmpty())
+            QVERIFY2(err.isEmpty(), qPrintable(err));
+        else
+            QVERIFY2(QRegularExpression(problem).match(err).hasMatch(), qPrintable(err));
         QCOMPARE(out, output);
+        // A caller's leaving reaches the stand-in after the program has ended.
+        QTRY_COMPARE_WITH_TIMEOUT(standIn.Events(), events, 5000);
     }
 
 private:

@@ -10,6 +10,11 @@ face picture is found by its colour. On Wayland the program chooses its platform
 on a practitioner's desktop, and must come up natively; --desktop xwayland starts it on the
 X platform through XWayland.
 
+The program runs on a bus of its own with a stand-in for the desktop's screen services (the
+portal, and the screen saver service alone through XWayland), which records what the
+program holds the screen awake through at each step. On X the program runs a second time
+with no bus at all, and the X server's own screen saver is read.
+
 Every check prints one PASS or FAIL line; the exit status is 1 if any check failed. The
 screenshots of a failing run are written as PNG files into the folder given by
 --failure-shots.
@@ -21,9 +26,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from desktop import (Abort, Desktop, FaceModel, Program, SETTINGS_CAPTION,  # noqa: E402
-                     STIMULATION_CAPTION, TITLE_CAPTION, TWIPS_PER_PIXEL, WaylandDesktop, poll,
-                     sample)
+from desktop import (Abort, Desktop, FaceModel, Program, ScreenServices,  # noqa: E402
+                     SETTINGS_CAPTION, STIMULATION_CAPTION, TITLE_CAPTION, TWIPS_PER_PIXEL,
+                     WaylandDesktop, poll, run, sample, x_screen_saver_on)
 
 SCREEN_W, SCREEN_H = 1920, 1080
 SCREEN = (0, 0, SCREEN_W, SCREEN_H)
@@ -139,6 +144,8 @@ class E2E:
         self.layout = None
         self.stim = None
         self.pause_ink = self.pause_look = None
+        self.services = None
+        self.way = "screensaver" if args.desktop == "xwayland" else "portal"
 
     # Reporting -------------------------------------------------------------------------
 
@@ -262,12 +269,35 @@ class E2E:
     # The steps -------------------------------------------------------------------------
 
     def run(self):
-        platform = {"x": "xcb", "wayland": None, "xwayland": "xcb"}[self.args.desktop]
-        self.program = Program(self.args.program, self.args.work, platform=platform)
+        self.services = ScreenServices(self.args.work, ["--without", "portal"]
+                                       if self.way == "screensaver" else [])
+        self.program = Program(self.args.program, self.args.work, platform=self.platform(),
+                               env={"DBUS_SESSION_BUS_ADDRESS": self.services.address})
         for step in (self.open_title, self.continue_to_settings, self.start_stimulation,
                      self.check_control_row, self.check_speed_and_patterns, self.check_pause,
                      self.check_resume, self.check_settings_and_back, self.check_close):
             step()
+        if self.args.desktop == "x":
+            self.check_x_screen_saver()
+
+    def platform(self):
+        return {"x": "xcb", "wayland": None, "xwayland": "xcb"}[self.args.desktop]
+
+    def check_holds(self, steps, what):
+        """What the stand-in recorded: these steps, "hold" and "release", of the way the
+        program is to take."""
+        if not self.services:
+            return
+        expected = [f"{step} {self.way}" for step in steps]
+        seen = []
+
+        def recorded():
+            seen[:] = self.services.events()
+            return seen == expected
+
+        poll(recorded, WAIT)
+        self.check(seen == expected, f"the screen held awake: {what}",
+                   f"expected {expected}, recorded {self.services.lines()}")
 
     def open_title(self):
         seen = self.wait_for_captions([TITLE_CAPTION])
@@ -304,6 +334,7 @@ class E2E:
                      "Enter on Continue: the settings window is shown, the title is gone",
                      f"mapped: {seen}")
         self.require_focus(SETTINGS_CAPTION, "the settings window has the focus")
+        self.check_holds([], "nothing asked while the title and settings windows are up")
 
     def start_stimulation(self):
         """Enter on the settings window starts the stimulation, on the whole screen."""
@@ -320,6 +351,13 @@ class E2E:
                                         self.face.width, self.face.height)
         self.require_focus(STIMULATION_CAPTION, "the stimulation window has the focus")
         d.rest_pointer(SCREEN)
+        self.check_holds(["hold"], "held with the stimulation running")
+        if self.services:
+            reason = "reason=Bilateral stimulation running"
+            asked = self.services.lines()[0] if self.services.lines() else ""
+            self.check(asked.endswith(reason) and ("flags=8" in asked or self.way != "portal"),
+                       "the screen held awake: idle held off, the reason in plain words",
+                       f"recorded {asked!r}")
 
     def check_control_row(self):
         """The face moves; the control row shows Pause alone."""
@@ -372,6 +410,7 @@ class E2E:
                    and resume_ink > self.pause_ink,
                    "Esc: the Pause button's caption changed to the longer Resume",
                    f"text {self.pause_ink} px wide before, {resume_ink} px now")
+        self.check_holds(["hold"], "still held while paused")
 
     def check_resume(self):
         """Esc again resumes."""
@@ -419,10 +458,12 @@ class E2E:
                 break
             time.sleep(0.2)
         self.check(hidden, "Show Settings Screen: both buttons of the control row are hidden")
+        self.check_holds(["hold", "release"], "let go while the settings window is up")
         d.key("Return")
         seen = self.wait_for_captions([STIMULATION_CAPTION])
         self.require(seen == [STIMULATION_CAPTION],
                      "Enter on the settings: back to the stimulation alone", f"mapped: {seen}")
+        self.check_holds(["hold", "release", "hold"], "held again after Continue")
         self.check_restarted()
 
     def check_restarted(self):
@@ -445,14 +486,43 @@ class E2E:
         status = self.program.wait(WAIT)
         self.check(status == 0, "closing the stimulation window ends the program with status 0",
                    "still running" if status is None else f"status {status}")
+        self.check_holds(["hold", "release", "hold", "release"],
+                         "let go when the window closes")
 
-    def finish(self):
-        if not self.program:
-            return
-        self.program.stop()
+    def check_x_screen_saver(self):
+        """With no bus at all, the X server's own screen saver (set to come on after 2 s
+        without input) stays off while the stimulation runs, and comes on once the program
+        has been ended by a signal."""
+        self.check_quiet()
+        self.services.stop()
+        self.services = None
+        run(["xset", "s", "2", "0"], check=True)
+        try:
+            self.program = Program(self.args.program, self.args.work, platform=self.platform(),
+                                   env={"DBUS_SESSION_BUS_ADDRESS": ""})
+            for step in (self.open_title, self.continue_to_settings, self.start_stimulation):
+                step()
+            time.sleep(4)
+            self.check(not x_screen_saver_on(), "no bus: the X server's screen saver stays off "
+                       "through 4 s of the stimulation without input")
+            self.program.stop()
+            self.check(poll(x_screen_saver_on, WAIT), "no bus: the X server's screen saver "
+                       "comes on once a signal has ended the program")
+        finally:
+            run(["xset", "s", "default"])
+
+    def check_quiet(self):
         errors = self.program.errors()
         self.check(errors == "", "the program wrote nothing on standard error",
                    errors.strip().replace("\n", " | ")[:2000])
+
+    def finish(self):
+        if self.services:
+            self.services.stop()
+        if not self.program:
+            return
+        self.program.stop()
+        self.check_quiet()
 
 
 def main():

@@ -5,10 +5,14 @@ read back from the server alone: which of its windows are mapped, their geometry
 window, and screenshots (ImageMagick's import), in which the yellow face picture is found by
 its colour.
 
+Also the stand-in for the desktop's screen services and the X server's screen saver, through
+which the program holds the screen awake.
+
 Used by the end-to-end driver (tests/e2e/e2e_program.py), the screen drivers
 (tests/hardening/screens.py, two_screens.py) and the bench (bench/measure.py).
 """
 
+import ctypes
 import json
 import os
 import random
@@ -262,6 +266,76 @@ class Program:
         """The problems the program reported ("tarrowin: ..." lines on standard error)."""
         return [line.strip() for line in self.errors().splitlines()
                 if line.startswith("tarrowin:")]
+
+
+# ------------------------------------------------------------------------------------------
+# What the program holds the screen awake through
+
+
+class ScreenServices:
+    """The stand-in for the desktop's screen services (awake_service.py beside this file: the
+    portal's Inhibit and the screen saver service) on a bus of its own, with what it recorded.
+    options: the stand-in's own, such as ["--without", "portal"]. It needs Debian's python
+    (python3-dbus), whichever python runs the driver."""
+
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "awake_service.py")
+
+    def __init__(self, work, options=()):
+        self.record = os.path.join(work, "screen-services.record")
+        self.process = subprocess.Popen(["/usr/bin/python3", self.SCRIPT, self.record, *options],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.address = None
+        for line in self.process.stdout:
+            if line.startswith("address "):
+                self.address = line.split(" ", 1)[1].strip()
+            if line.strip() == "ready":
+                return
+        self.process.wait()
+        raise Abort(f"the stand-in for the screen services did not start: "
+                    f"{self.process.stderr.read().strip()}")
+
+    def lines(self):
+        with open(self.record) as f:
+            return f.read().splitlines()
+
+    def events(self):
+        """Each event's first two words: "hold portal", "release screensaver" and the like."""
+        return [" ".join(line.split(" ")[:2]) for line in self.lines()]
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
+
+
+class _ScreenSaverInfo(ctypes.Structure):
+    _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int), ("kind", ctypes.c_int),
+                ("til_or_since", ctypes.c_ulong), ("idle", ctypes.c_ulong),
+                ("event_mask", ctypes.c_ulong)]
+
+
+def x_screen_saver_on():
+    """Whether the X server's screen saver is on now (its extension's query; xset q does not
+    tell a suspended saver from one that has not yet come on)."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    xss = ctypes.CDLL("libXss.so.1")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                          ctypes.POINTER(_ScreenSaverInfo)]
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise Abort("the X server does not answer")
+    info = _ScreenSaverInfo()
+    try:
+        if not xss.XScreenSaverQueryInfo(display, x11.XDefaultRootWindow(display),
+                                         ctypes.byref(info)):
+            raise Abort("the X server has no screen saver extension")
+    finally:
+        x11.XCloseDisplay(display)
+    return info.state == 1  # ScreenSaverOn
 
 
 # ------------------------------------------------------------------------------------------

@@ -105,6 +105,12 @@ std::vector<std::string> &Messages()
     return messages;
 }
 
+std::vector<bool> &ScreenHolds()
+{
+    static std::vector<bool> holds;
+    return holds;
+}
+
 int &EndRequests()
 {
     static int count = 0;
@@ -135,7 +141,7 @@ void FreshSeams()
 
 namespace {
 // Nothing modal or final happens: messages are collected, the end of the program is counted,
-// and every assignment of a wave-audio control is traced.
+// every assignment of a wave-audio control is traced, and the screen is held awake on paper.
 void HoldTheWorld()
 {
     platform::seams::SetEndProgramHook([] { ++EndRequests(); });
@@ -143,6 +149,7 @@ void HoldTheWorld()
         [](const std::string &, const std::string &text) { Messages().push_back(text); });
     platform::seams::SetAudioTraceHook(
         [](const std::string &line) { AudioTrace().push_back(line); });
+    platform::seams::SetScreenAwakeHook([](bool hold) { ScreenHolds().push_back(hold); });
 }
 } // namespace
 
@@ -166,6 +173,7 @@ void FreshProgram()
     Messages().clear();
     EndRequests() = 0;
     AudioTrace().clear();
+    ScreenHolds().clear();
 }
 
 RecordingAudioDevice &FreshCase()

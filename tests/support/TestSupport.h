@@ -77,12 +77,16 @@ void FreshSeams();
 void CloseWindows();
 // Unloads and frees every window, then FreshSeams, puts the shared variables and the notices
 // back to their start values, and installs hooks so that nothing modal or final happens:
-// messages are collected in Messages(), the end of the program is counted in EndRequests().
+// messages are collected in Messages(), the end of the program is counted in EndRequests(),
+// the requests to hold the screen awake are kept in ScreenHolds().
 void FreshProgram();
 // FreshProgram with a fresh recording device in place of the sound output.
 RecordingAudioDevice &FreshCase();
 std::vector<std::string> &Messages();
 int &EndRequests();
+// Each request to hold the screen awake (true) or let it go (false) since the last
+// FreshProgram.
+std::vector<bool> &ScreenHolds();
 // Puts a fixed folder, with no "_" in it, in place of the program's folder until the next
 // FreshProgram, and returns it: paths built from the program's folder are then the same
 // wherever the build stands and on every system. Files beside the program are not found there.
