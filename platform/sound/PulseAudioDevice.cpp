@@ -24,7 +24,7 @@ constexpr std::size_t kLeastReports = 4;
 constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
 // Recent reports that all put the start of reading this much later than the older ones tell
 // of a server that fell behind.
-constexpr long long kStepNs = 5'000'000;
+constexpr long long kStepNs = 10'000'000;
 
 long long NsOf(std::chrono::steady_clock::time_point when)
 {
@@ -556,7 +556,8 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     const long long readFrames = info.read_index / frameBytes;
     voice.indexOffset = info.write_index / frameBytes - voice.written;
     const long long rate = voice.streamRate;
-    const long long origin = NsOf(now) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
+    const long long origin =
+        NsOf(ServerMoment(info, now)) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
     voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
     const auto window = std::chrono::milliseconds(kClockWindowMs);
     DropReports(voice.reports, now - window);
@@ -567,6 +568,22 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     if (voice.reports.front().at < recent &&
         EarliestOrigin(voice.reports, recent) - EarliestOrigin(voice.reports, {}) > kStepNs)
         DropReports(voice.reports, recent);
+}
+
+// When the server made the report, on the program's clock. The library takes the moment the
+// server wrote into its answer (or, where the clocks disagree, the middle of the way there and
+// back): the time the answer then waited for this thread, on a busy machine, does not count.
+PulseAudioDevice::Clock::time_point PulseAudioDevice::ServerMoment(const pa_timing_info &info,
+                                                                   Clock::time_point now)
+{
+    timeval wall{};
+    pa_gettimeofday(&wall);
+    const auto age =
+        std::chrono::microseconds(static_cast<long long>(pa_timeval_diff(&wall, &info.timestamp)));
+    // A report from the future, or from long ago, is a clock that was set meanwhile.
+    if (pa_timeval_cmp(&info.timestamp, &wall) > 0 || age > std::chrono::seconds(1))
+        return now;
+    return now - age;
 }
 
 // The earliest moment at which reading began by the reports since `since`.
@@ -647,6 +664,12 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     voice.toneStop = voice.toneStart + frames;
     voice.soundsUntil = std::max(at, soonest) + length;
     Rewrite(voice, voice.toneStart);
+    // The rest of the tone (of a long one, its first second) goes at once too: a busy moment
+    // of this thread then cannot leave the server without it.
+    const long long rest =
+        std::min(voice.toneStop, voice.toneStart + voice.streamRate) - voice.written;
+    if (rest > 0)
+        Feed(voice, static_cast<std::size_t>(rest) * FrameBytes(voice.streamChannels));
 }
 
 // Silences the voice from the lead after `asked` on (or as soon as the stream allows): a tone

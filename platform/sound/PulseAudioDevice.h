@@ -64,7 +64,7 @@ public:
     // The reports taken together to find where reading began.
     static constexpr int kClockWindowMs = 1500;
     // The reports that tell whether the server has fallen behind.
-    static constexpr int kRecentMs = 250;
+    static constexpr int kRecentMs = 300;
     // The lead: from the moment a tone is asked for to the moment the server reads its first
     // samples, beyond what the server says its output holds ahead of its reading. Room for
     // the tone to reach the server before it reads there, also on a busy machine. What the
@@ -163,6 +163,7 @@ private:
     void Feed(Voice &voice, std::size_t bytes);
     std::optional<long long> FrameAt(const Voice &voice, Clock::time_point when) const;
     std::chrono::microseconds LeadOf(const Voice &voice) const;
+    static Clock::time_point ServerMoment(const pa_timing_info &info, Clock::time_point now);
     static long long EarliestOrigin(const std::vector<Report> &reports, Clock::time_point since);
     static void DropReports(std::vector<Report> &reports, Clock::time_point before);
     void TakeReport(Voice &voice, const pa_timing_info &info);
