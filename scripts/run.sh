@@ -40,9 +40,11 @@ if [ "$(id -u)" = 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; th
     elif [ -n "${WAYLAND_DISPLAY:-}" ]; then
         session+=(WAYLAND_DISPLAY="$WAYLAND_DISPLAY")
     fi
-    # The toolkit picks its platform by the session's type: without XDG_SESSION_TYPE it opens
-    # its windows through XWayland even in a Wayland session. sudo keeps neither it nor, on
-    # older releases, XDG_CURRENT_DESKTOP; the user's graphical session tells them again.
+    # What a desktop program reads of its session besides the display: its type and its
+    # desktop, by which the toolkit chooses its platform (Debian's finds the Wayland socket
+    # by itself) and its platform theme (the desktop's own file dialog, fonts and colours).
+    # sudo keeps neither XDG_SESSION_TYPE nor, on older releases, XDG_CURRENT_DESKTOP; the
+    # user's graphical session tells them again.
     type=${XDG_SESSION_TYPE:-} desktop=${XDG_CURRENT_DESKTOP:-}
     if [ -z "$type" ] && command -v loginctl >/dev/null 2>&1; then
         graphical=$(loginctl show-user "$SUDO_USER" -p Display --value 2>/dev/null || true)
