@@ -63,6 +63,7 @@ if [ "$(id -u)" = 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; th
     [ -z "$desktop" ] || session+=(XDG_CURRENT_DESKTOP="$desktop")
     [ -z "${XDG_SESSION_DESKTOP:-}" ] || session+=(XDG_SESSION_DESKTOP="$XDG_SESSION_DESKTOP")
     [ -z "${DISPLAY:-}" ] || session+=(DISPLAY="$DISPLAY")
+    [ -z "${XAUTHORITY:-}" ] || session+=(XAUTHORITY="$XAUTHORITY")
     [ -S "$runtime/bus" ] && session+=(DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus")
     echo "Building and starting Tarrowin as $SUDO_USER, in $SUDO_USER's session."
     exec runuser -u "$SUDO_USER" -- env "${session[@]}" scripts/run.sh
