@@ -5,7 +5,7 @@ target_link_libraries(tarrowin_ico_to_png PRIVATE Qt6::Gui)
 set_target_properties(tarrowin_ico_to_png PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 tarrowin_warnings(tarrowin_ico_to_png)
-set(TARROWIN_ICON_PNG ${CMAKE_BINARY_DIR}/packaging/tarrowin.png)
+set(TARROWIN_ICON_PNG ${CMAKE_BINARY_DIR}/packaging/${TARROWIN_APP_ID}.png)
 add_custom_command(OUTPUT ${TARROWIN_ICON_PNG}
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
             $<TARGET_FILE:tarrowin_ico_to_png> ${CMAKE_SOURCE_DIR}/forms/Tarrowin.ico

@@ -10,4 +10,18 @@ install(CODE "
     file(CREATE_LINK ../${TARROWIN_INSTALL_DIR}/tarrowin
          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tarrowin\" SYMBOLIC)
 ")
-install(FILES packaging/tarrowin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/${TARROWIN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/${TARROWIN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The manual page and the package's changelog, compressed as Debian keeps them (gzip -n: the
+# same bytes on every build).
+set(TARROWIN_MAN_GZ ${CMAKE_BINARY_DIR}/packaging/tarrowin.1.gz)
+set(TARROWIN_CHANGELOG_GZ ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+add_custom_command(OUTPUT ${TARROWIN_MAN_GZ} ${TARROWIN_CHANGELOG_GZ}
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/packaging/tarrowin.1 > ${TARROWIN_MAN_GZ}
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/packaging/changelog > ${TARROWIN_CHANGELOG_GZ}
+    DEPENDS packaging/tarrowin.1 packaging/changelog
+    COMMENT "Compressing the manual page and the changelog")
+add_custom_target(tarrowin_docs ALL DEPENDS ${TARROWIN_MAN_GZ} ${TARROWIN_CHANGELOG_GZ})
+install(FILES ${TARROWIN_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${TARROWIN_CHANGELOG_GZ} packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarrowin)

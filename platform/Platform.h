@@ -7,10 +7,12 @@
 
 namespace platform {
 
-// The program's name, and the id of its desktop entry (tarrowin.desktop): the desktop's dock
-// and sound settings show the program's windows and streams under that entry's name and icon.
+// The program's name, and its id: the desktop entry's file name (<id>.desktop), its icon's
+// name and the software centre's, in the reverse-DNS form they ask for. The desktop's dock
+// and sound settings show the program's windows and streams under that entry's name and
+// icon. The build reads the id from here.
 inline constexpr const char *kProgramName = "Tarrowin";
-inline constexpr const char *kDesktopId = "tarrowin";
+inline constexpr const char *kDesktopId = "io.github.tarrowin.Tarrowin";
 
 // Runs the program: starts the toolkit, calls `start` to show the first window, handles
 // events until the last window has been unloaded, frees the windows and returns the exit

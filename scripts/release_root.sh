@@ -4,7 +4,13 @@
 # (for example trixie on a Debian 12 machine), made with debootstrap. Called by
 # scripts/test.sh --release NAME; as root.
 #
-#   scripts/release_root.sh RELEASE [--package-only]
+#   scripts/release_root.sh RELEASE [--package-only | --install-check]
+#
+# After the test command, and with --install-check alone, the package built there is
+# installed as a practitioner installs it (apt-get install ./tarrowin_*.deb, no recommended
+# packages) in a clean root of the same release that holds nothing else, and the installed
+# /usr/bin/tarrowin is started on an X server there: its title window must be shown. That
+# clean root is a copy of a bare one kept as RELEASE-bare/ beside the build root.
 #
 # The root is kept in TARROWIN_ROOT_CACHE (default /var/cache/tarrowin) as RELEASE/ and used
 # again by later runs; it is made from nothing when it is not there. Each run clones the
@@ -24,16 +30,19 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { echo "usage: $0 RELEASE [--package-only]" >&2; }
+usage() { echo "usage: $0 RELEASE [--package-only | --install-check]" >&2; }
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     usage
     exit 2
 fi
 release=$1
-package_only=0
+mode=all
 if [ $# -eq 2 ]; then
-    [ "$2" = --package-only ] || { usage; exit 2; }
-    package_only=1
+    case $2 in
+    --package-only) mode=package ;;
+    --install-check) mode=install ;;
+    *) usage; exit 2 ;;
+    esac
 fi
 case $release in
 '' | *[!a-z]*)
@@ -79,13 +88,18 @@ flock 9
 started=$(date +%s)
 mounted=()
 run_pid=""
+# The roots this run works in: the build root, and the clean copy of the install check.
+roots=("$root")
+clean=""
 
-# Every process whose root is ours: only what this run started in it can be there.
+# Every process whose root is one of ours: only what this run started in it can be there.
 processes_in_root() {
-    local entry pid
+    local entry pid one
     for entry in /proc/[0-9]*; do
         pid=${entry#/proc/}
-        [ "$entry/root" -ef "$root" ] && echo "$pid"
+        for one in "${roots[@]}"; do
+            [ "$entry/root" -ef "$one" ] && echo "$pid"
+        done
     done
     return 0
 }
@@ -121,6 +135,11 @@ cleanup() {
             umount "$target" || echo "WARNING: $target is still mounted"
         fi
     done
+    # The clean copy goes, but only with nothing mounted in it any more (its dev is the
+    # machine's own).
+    if [ -n "$clean" ] && ! findmnt -rn -o TARGET | grep -qF "$clean"; then
+        rm -rf "$clean"
+    fi
     echo "== $release root: $(($(date +%s) - started)) s in all"
     exit "$status"
 }
@@ -129,40 +148,45 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # --- The root ------------------------------------------------------------------------------
-if [ ! -x "$root/usr/bin/apt-get" ]; then
-    echo "== Making a $release root in $root from $mirror"
+make_root() { # make_root FOLDER: a bare root of the release there, unless one is there
+    local made=$1
+    [ -x "$made/usr/bin/apt-get" ] && return 0
+    echo "== Making a $release root in $made from $mirror"
     # debootstrap mounts proc and sys in the root it makes; an earlier one that was stopped
     # may have left them there.
-    findmnt -rn -o TARGET | { grep -F "$root.partial/" || true; } | sort -r | while read -r target; do
+    findmnt -rn -o TARGET | { grep -F "$made.partial/" || true; } | sort -r | while read -r target; do
         umount "$target"
     done
-    rm -rf "$root" "$root.partial"
-    debootstrap --variant=minbase "$release" "$root.partial" "$mirror" >"$cache/$release.debootstrap.log" 2>&1 || {
-        tail -20 "$cache/$release.debootstrap.log"
-        echo "debootstrap failed; the whole log is $cache/$release.debootstrap.log"
+    rm -rf "$made" "$made.partial"
+    debootstrap --variant=minbase "$release" "$made.partial" "$mirror" >"$made.debootstrap.log" 2>&1 || {
+        tail -20 "$made.debootstrap.log"
+        echo "debootstrap failed; the whole log is $made.debootstrap.log"
         exit 1
     }
     # Packages installed there must not start their services.
-    printf '#!/bin/sh\nexit 101\n' >"$root.partial/usr/sbin/policy-rc.d"
-    chmod 755 "$root.partial/usr/sbin/policy-rc.d"
-    mv "$root.partial" "$root"
-fi
+    printf '#!/bin/sh\nexit 101\n' >"$made.partial/usr/sbin/policy-rc.d"
+    chmod 755 "$made.partial/usr/sbin/policy-rc.d"
+    mv "$made.partial" "$made"
+}
+make_root "$root"
 echo "== $release root: $root ($(cat "$root/etc/debian_version"))"
 
-mount_in_root() { # mount_in_root TARGET MOUNT-ARGUMENTS...
-    local target=$root/$1
-    shift
-    mount "$@" "$target"
-    mounted+=("$target")
+mount_root() { # mount_root ROOT: what a run in it needs of the machine
+    local in=$1 target
+    for target in proc sys dev dev/pts dev/shm; do
+        case $target in
+        proc) mount -t proc proc "$in/proc" ;;
+        sys) mount -t sysfs sysfs "$in/sys" ;;
+        # What is mounted below the root's dev must not show up in the machine's own.
+        dev) mount --bind /dev "$in/dev" && mount --make-private "$in/dev" ;;
+        dev/pts) mount --bind /dev/pts "$in/dev/pts" ;;
+        dev/shm) mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs "$in/dev/shm" ;;
+        esac
+        mounted+=("$in/$target")
+    done
+    cp /etc/resolv.conf "$in/etc/resolv.conf"
 }
-mount_in_root proc -t proc proc
-mount_in_root sys -t sysfs sysfs
-mount_in_root dev --bind /dev
-# What is mounted below the root's dev must not show up in the machine's own.
-mount --make-private "$root/dev"
-mount_in_root dev/pts --bind /dev/pts
-mount_in_root dev/shm -t tmpfs -o mode=1777,nosuid,nodev tmpfs
-cp /etc/resolv.conf "$root/etc/resolv.conf"
+mount_root "$root"
 
 # --- The repository's committed HEAD -------------------------------------------------------
 commit=$(git -C "$repo" rev-parse HEAD)
@@ -183,23 +207,67 @@ while IFS='=' read -r name value; do
     environment+=("$name=$value")
 done < <(env | grep '^TARROWIN_' | grep -v '^TARROWIN_\(ROOT_CACHE\|MIRROR\)=' || true)
 
-if [ $package_only = 1 ]; then
-    command="scripts/test.sh --package-only"
-else
-    command="scripts/test.sh"
-fi
-# The chroot's shell starts no job control: the run and the processes it starts are found
-# by their root when they have to be stopped.
-chroot "$root" /usr/bin/env -i "${environment[@]}" /bin/bash -c "cd $work && $command" &
-run_pid=$!
-status=0
-wait "$run_pid" || status=$?
-run_pid=""
+# in_root ROOT COMMAND: runs the shell command in the root, as a process of its own that
+# cleanup stops if need be. The chroot's shell starts no job control: the run and the
+# processes it starts are found by their root when they have to be stopped.
+in_root() {
+    local status=0
+    chroot "$1" /usr/bin/env -i "${environment[@]}" /bin/bash -c "$2" &
+    run_pid=$!
+    wait "$run_pid" || status=$?
+    run_pid=""
+    return $status
+}
 
-if [ $package_only = 1 ] && [ $status = 0 ]; then
-    out=$repo/build-$release
-    mkdir -p "$out"
-    cp "$root$work"/build/tarrowin_*.deb "$out/"
-    echo "== Package for $release: $(ls "$out"/tarrowin_*.deb)"
+status=0
+if [ $mode = all ]; then
+    in_root "$root" "cd $work && scripts/test.sh" || status=$?
 fi
+# The package, built in the root of its release (up to date already after the tests).
+in_root "$root" "cd $work && scripts/test.sh --package-only" || {
+    echo "== The package could not be built"
+    exit 1
+}
+out=$repo/build-$release
+mkdir -p "$out"
+rm -f "$out"/tarrowin_*.deb
+cp "$root$work"/build/tarrowin_*.deb "$out/"
+echo "== Package for $release: $(ls "$out"/tarrowin_*.deb)"
+[ $mode = package ] && exit 0
+
+# --- The package installed in a clean root, and started -------------------------------------
+make_root "$root-bare"
+clean=$(mktemp -d "$cache/$release-clean.XXXXXX")
+cp -a "$root-bare/." "$clean/"
+roots+=("$clean")
+mount_root "$clean"
+cp "$out"/tarrowin_*.deb "$clean/root/"
+# The window is looked for by its name, as in the package's own test.
+check='apt-get update -qq &&
+    apt-get install -y -qq --no-install-recommends ./tarrowin_*.deb >apt.log 2>&1 ||
+    { tail -20 apt.log; echo "FAIL: apt-get cannot install the package"; exit 1; }
+echo "Installed: $(dpkg-query -W -f="\${Package} \${Version}" tarrowin)"
+apt-get install -y -qq --no-install-recommends xvfb xdotool >>apt.log 2>&1 ||
+    { tail -20 apt.log; echo "FAIL: the X server cannot be installed"; exit 1; }
+Xvfb :71 -screen 0 1280x800x24 -nolisten tcp >xvfb.log 2>&1 &
+export DISPLAY=:71
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.2; done
+/usr/bin/tarrowin >program.log 2>&1 &
+program=$!
+shown=0
+for _ in $(seq 100); do
+    xdotool search --onlyvisible --name "^Tarrowin \\(Alternating" >/dev/null 2>&1 && { shown=1; break; }
+    kill -0 $program 2>/dev/null || break
+    sleep 0.2
+done
+kill $program 2>/dev/null
+if [ $shown = 1 ]; then
+    echo "PASS: the installed /usr/bin/tarrowin shows its title window"
+else
+    cat program.log
+    echo "FAIL: the installed /usr/bin/tarrowin shows no title window"
+    exit 1
+fi'
+echo "== Installing the package in a clean $release root and starting it"
+in_root "$clean" "cd /root && $check" || status=1
 exit $status

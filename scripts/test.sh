@@ -8,7 +8,11 @@
 #   scripts/test.sh                     on this machine's own release
 #   scripts/test.sh --quick             the inner loop: unit and window tests, no sanitizers
 #   scripts/test.sh --release trixie    the same in a fresh Debian root of that release, made
-#                                       with debootstrap (scripts/release_root.sh)
+#                                       with debootstrap (scripts/release_root.sh); then its
+#                                       package installed in a clean root and started
+#   scripts/test.sh --install-check --release trixie
+#                                       only that last step: the package built in the root,
+#                                       installed in a clean one, started
 #   scripts/test.sh --package-only [--release trixie]
 #                                       only the program and its Debian package, for this
 #                                       machine's release or the one named
@@ -17,6 +21,7 @@ cd "$(dirname "$0")/.."
 
 release=""
 package_only=0
+install_check=0
 quick=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -33,6 +38,10 @@ while [ $# -gt 0 ]; do
         package_only=1
         shift
         ;;
+    --install-check)
+        install_check=1
+        shift
+        ;;
     --quick)
         quick=1
         shift
@@ -43,7 +52,12 @@ while [ $# -gt 0 ]; do
         ;;
     esac
 done
+if [ $install_check = 1 ] && [ -z "$release" ]; then
+    echo "--install-check needs --release, such as --release trixie" >&2
+    exit 2
+fi
 if [ -n "$release" ]; then
+    [ $install_check = 0 ] || exec scripts/release_root.sh "$release" --install-check
     if [ $package_only = 1 ]; then
         exec scripts/release_root.sh "$release" --package-only
     fi

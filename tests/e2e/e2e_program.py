@@ -22,6 +22,7 @@ screenshots of a failing run are written as PNG files into the folder given by
 
 import argparse
 import os
+import re
 import sys
 import time
 
@@ -29,6 +30,20 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from desktop import (Abort, Desktop, FaceModel, Program, ScreenServices,  # noqa: E402
                      SETTINGS_CAPTION, STIMULATION_CAPTION, TITLE_CAPTION, TWIPS_PER_PIXEL,
                      WaylandDesktop, poll, run, sample, x_screen_saver_on)
+
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def desktop_entry():
+    """The id of the program's desktop entry, which is its file name, and the entry's
+    StartupWMClass. The entry that is installed is the one named by the id the program
+    holds (kDesktopId)."""
+    with open(os.path.join(SOURCE, "platform", "Platform.h"), encoding="utf-8") as header:
+        entry_id = re.search(r'kDesktopId = "([^"]+)"', header.read()).group(1)
+    path = os.path.join(SOURCE, "packaging", entry_id + ".desktop")
+    with open(path, encoding="utf-8") as entry:
+        wm_class = re.search(r"^StartupWMClass=(.+)$", entry.read(), re.M).group(1)
+    return entry_id, wm_class
 
 SCREEN_W, SCREEN_H = 1920, 1080
 SCREEN = (0, 0, SCREEN_W, SCREEN_H)
@@ -311,9 +326,10 @@ class E2E:
             self.check_wayland_client()
 
     def check_wayland_client(self):
-        """The platform the program came up on, and the name the desktop knows it by: the
-        desktop entry's (tarrowin.desktop), as the application id of a native window or the
-        class of an X one, for the dock to show the program's name and icon."""
+        """The platform the program came up on, and the name the desktop knows it by, for
+        the dock to show the program's name and icon: a native window's application id is
+        the desktop entry's id, which the program sets itself (the toolkit would otherwise
+        take the executable's name); an X window's class is the entry's StartupWMClass."""
         view = self.desktop.view(self.desktop.window_named(self.pid(), TITLE_CAPTION))
         native = self.args.desktop == "wayland"
         shell = view.get("shell")
@@ -323,7 +339,9 @@ class E2E:
                    f"shell {shell}")
         name = view.get("app_id") if native else \
             (view.get("window_properties") or {}).get("class")
-        self.check(name == "tarrowin", "the desktop knows the window as tarrowin",
+        entry_id, wm_class = desktop_entry()
+        wanted = entry_id if native else wm_class
+        self.check(name == wanted, f"the desktop knows the window as {wanted}",
                    f"{'application id' if native else 'class'} {name!r}")
 
     def continue_to_settings(self):

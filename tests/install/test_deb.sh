@@ -65,13 +65,34 @@ check "the program in lib/tarrowin/" listed "./usr/lib/tarrowin/tarrowin"
 check "its default picture beside it" listed "./usr/lib/tarrowin/Pictures/Face.ico"
 check "its default tones beside it" listed "./usr/lib/tarrowin/Tones/beep_l.wav"
 check "  (the right one too)" listed "./usr/lib/tarrowin/Tones/beep_r.wav"
-check "the desktop entry" listed "./usr/share/applications/tarrowin.desktop"
-check "the icon in the icon theme" listed "./usr/share/icons/hicolor/32x32/apps/tarrowin.png"
+# The program's one id: the constant the program hands the toolkit (the window's application
+# id) and the sound server (its streams' application.id); every file that carries it is
+# named by it.
+id=$(sed -n 's/.*kDesktopId = "\([^"]*\)".*/\1/p' "$here/../../platform/Platform.h")
+check "the program's id is reverse-DNS ($id)" grep -qE '^[a-z]+(\.[A-Za-z0-9_-]+){2,}$' <<<"$id"
+check "the desktop entry, named by the id" listed "./usr/share/applications/$id.desktop"
+check "the icon in the icon theme, named by the id" \
+    listed "./usr/share/icons/hicolor/32x32/apps/$id.png"
+check "the software centre's metainfo, named by the id" \
+    listed "./usr/share/metainfo/$id.metainfo.xml"
+check "the manual page" listed "./usr/share/man/man1/tarrowin.1.gz"
+check "the copyright file" listed "./usr/share/doc/tarrowin/copyright"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 check "package name tarrowin" test "$(field Package)" = tarrowin
-for dependency in libqt6widgets6 libsdl2-mixer-2.0-0 qt6-qpa-plugins qt6-wayland; do
+for dependency in libqt6widgets6 libpulse0 libsndfile1 libsdl2-mixer-2.0-0 qt6-qpa-plugins \
+    qt6-wayland; do
     check "depends on $dependency" grep -q "\\b$dependency\\b" <<<"$(field Depends)"
+done
+# The list used where dpkg-shlibdeps is not installed names every library it found here.
+fallback=$(sed -n 's/^set(CPACK_TARROWIN_LINKED_DEPENDS "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" |
+    tr ';|' '\n\n' | sed 's/(.*//; s/ //g')
+check "the package's own list of linked libraries is in CPackConfig.cmake" test -n "$fallback"
+loaded=" qt6-qpa-plugins qt6-wayland fonts-liberation2 "
+for dependency in $(field Depends | tr ',|' '\n\n' | sed 's/(.*//; s/ //g' | sort -u); do
+    case $loaded in *" $dependency "*) continue ;; esac
+    check "  names $dependency, which dpkg-shlibdeps found" \
+        grep -qxF "$dependency" <<<"$fallback"
 done
 
 # What apt would do to install it here: every dependency resolvable, nothing removed.
@@ -88,12 +109,34 @@ fi
 
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
-entry=$root/usr/share/applications/tarrowin.desktop
+entry=$root/usr/share/applications/$id.desktop
+metainfo=$root/usr/share/metainfo/$id.metainfo.xml
 has_line() { grep -qxF -- "$1" "$entry"; }
 check "desktop entry: [Desktop Entry]" has_line "[Desktop Entry]"
 check "desktop entry: Type=Application" has_line "Type=Application"
 check "desktop entry: Exec=tarrowin" has_line "Exec=tarrowin"
-check "desktop entry: Icon=tarrowin" has_line "Icon=tarrowin"
+check "desktop entry: Icon=$id" has_line "Icon=$id"
+check "metainfo: <id>$id</id>" grep -qF "<id>$id</id>" "$metainfo"
+check "metainfo: launched by the desktop entry" \
+    grep -qF "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo"
+# What a distribution's checks say of the package, where their tools are installed.
+if command -v appstreamcli >/dev/null 2>&1; then
+    check "appstreamcli validate --no-net passes on the metainfo" \
+        appstreamcli validate --no-net "$metainfo"
+fi
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    check "desktop-file-validate passes on the desktop entry" desktop-file-validate "$entry"
+fi
+if command -v lintian >/dev/null 2>&1; then
+    lintian --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1
+    # Each warning left is explained in the README.
+    unexplained=$(grep -E '^[EW]: ' "$scratch/lintian.log" | awk '{ print $3 }' | sort -u |
+        while read -r tag; do grep -qF "\`$tag\`" "$here/../../README.md" || echo "$tag"; done)
+    check "lintian: no error" bash -c "! grep -q '^E: ' '$scratch/lintian.log'"
+    check "  every warning explained in the README (${unexplained:-none unexplained})" \
+        test -z "$unexplained"
+    [ -z "$unexplained" ] && ! grep -q '^E: ' "$scratch/lintian.log" || cat "$scratch/lintian.log"
+fi
 check "desktop entry: Categories=Utility;MedicalSoftware;" \
     has_line "Categories=Utility;MedicalSoftware;"
 png_size() { # width x height from a PNG's header
@@ -103,7 +146,7 @@ assert d[:8]==b"\x89PNG\r\n\x1a\n" and d[12:16]==b"IHDR"
 print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null
 }
 check "the icon is a 32x32 PNG" \
-    test "$(png_size "$root/usr/share/icons/hicolor/32x32/apps/tarrowin.png")" = 32x32
+    test "$(png_size "$root/usr/share/icons/hicolor/32x32/apps/$id.png")" = 32x32
 check "the unpacked link resolves to the program" test -x "$root/usr/bin/tarrowin"
 
 # --- The unpacked program ----------------------------------------------------------------

@@ -510,10 +510,14 @@ fi
 # ---------------------------------------------------------------------------------------
 # 6. The output chosen for the program in the desktop's sound settings is remembered
 
+# The program's id (its desktop entry's), which its streams carry as application.id.
+app_id=$(sed -n 's/.*kDesktopId = "\([^"]*\)".*/\1/p' "$here/../../../platform/Platform.h")
+
 # The ids of the program's streams on the server, one a line.
 program_streams() {
-    pactl list sink-inputs | awk '/^Sink Input #/ { id = substr($3, 2) }
-        /application.id = "tarrowin"/ { print id }'
+    pactl list sink-inputs | awk -v app="application.id = \"$app_id\"" '
+        /^Sink Input #/ { id = substr($3, 2) }
+        index($0, app) { print id }'
 }
 
 if step remember; then
@@ -524,7 +528,7 @@ if step remember; then
     wait_for 10 eval '[ "$(pactl list sink-inputs | grep -c -E "media.name = \"(Left|Right) tone\"")" -ge 2 ]' ||
         fail "the program's streams do not say which side they sound"
     pactl list sink-inputs >"$work/inputs.log"
-    for property in 'application.id = "tarrowin"' 'application.icon_name = "tarrowin"' \
+    for property in "application.id = \"$app_id\"" "application.icon_name = \"$app_id\"" \
         'application.name = "Tarrowin"' 'media.name = "Left tone"' 'media.name = "Right tone"'; do
         grep -q -F "$property" "$work/inputs.log" ||
             { show "$work/inputs.log" "the server lists"; fail "no stream has $property"; }
