@@ -62,7 +62,7 @@ public:
     static constexpr int kYoungMs = 1000;
     static constexpr int kYoungTimingMs = 2;
     // The reports taken together to find where reading began.
-    static constexpr int kClockWindowMs = 1500;
+    static constexpr int kClockWindowMs = 4000;
     // The reports that tell whether the server has fallen behind.
     static constexpr int kRecentMs = 300;
     // The lead: from the moment a tone is asked for to the moment the server reads its first
