@@ -22,9 +22,11 @@ constexpr long long kNsPerSecond = 1'000'000'000;
 // Reports enough to place a tone by: a few cycles' worth.
 constexpr std::size_t kLeastReports = 4;
 constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
+constexpr std::chrono::milliseconds kSoonest{PulseAudioDevice::kSoonestMs};
 // Recent reports that all put the start of reading this much later than the older ones tell
-// of a server that fell behind.
-constexpr long long kStepNs = 10'000'000;
+// of a server that fell behind (by a cycle of its graph: 20 ms and more), where they follow a
+// history at least as long.
+constexpr long long kStepNs = 15'000'000;
 
 long long NsOf(std::chrono::steady_clock::time_point when)
 {
@@ -521,6 +523,7 @@ void PulseAudioDevice::Pace()
             Park(v);
             continue;
         }
+        KeepAhead(v);
         if (v.timingAsked)
             continue;
         if (pa_operation *asked =
@@ -530,6 +533,18 @@ void PulseAudioDevice::Pace()
             v.askedEpoch = v.epoch;
         }
     }
+}
+
+// The server asks for no more than its queue; the stream is kept kAheadMs ahead of its
+// reading all the same, so that this thread can be held up that long by a busy machine
+// without the server running dry in the middle of a tone.
+void PulseAudioDevice::KeepAhead(Voice &voice)
+{
+    const std::optional<long long> ahead =
+        FrameAt(voice, Clock::now() + std::chrono::milliseconds(kAheadMs));
+    if (ahead && *ahead > voice.written)
+        Feed(voice,
+             static_cast<std::size_t>(*ahead - voice.written) * FrameBytes(voice.streamChannels));
 }
 
 void PulseAudioDevice::OnTiming(pa_stream *stream, int success, void *user)
@@ -556,8 +571,7 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     const long long readFrames = info.read_index / frameBytes;
     voice.indexOffset = info.write_index / frameBytes - voice.written;
     const long long rate = voice.streamRate;
-    const long long origin =
-        NsOf(ServerMoment(info, now)) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
+    const long long origin = NsOf(now) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
     voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
     const auto window = std::chrono::milliseconds(kClockWindowMs);
     DropReports(voice.reports, now - window);
@@ -565,25 +579,9 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     // everything a cycle later from then on: its recent reports all say so, and the older
     // ones, which no longer hold, go.
     const auto recent = now - std::chrono::milliseconds(kRecentMs);
-    if (voice.reports.front().at < recent &&
+    if (voice.reports.front().at < recent - std::chrono::milliseconds(kRecentMs) &&
         EarliestOrigin(voice.reports, recent) - EarliestOrigin(voice.reports, {}) > kStepNs)
         DropReports(voice.reports, recent);
-}
-
-// When the server made the report, on the program's clock. The library takes the moment the
-// server wrote into its answer (or, where the clocks disagree, the middle of the way there and
-// back): the time the answer then waited for this thread, on a busy machine, does not count.
-PulseAudioDevice::Clock::time_point PulseAudioDevice::ServerMoment(const pa_timing_info &info,
-                                                                   Clock::time_point now)
-{
-    timeval wall{};
-    pa_gettimeofday(&wall);
-    const auto age =
-        std::chrono::microseconds(static_cast<long long>(pa_timeval_diff(&wall, &info.timestamp)));
-    // A report from the future, or from long ago, is a clock that was set meanwhile.
-    if (pa_timeval_cmp(&info.timestamp, &wall) > 0 || age > std::chrono::seconds(1))
-        return now;
-    return now - age;
 }
 
 // The earliest moment at which reading began by the reports since `since`.
@@ -605,15 +603,20 @@ void PulseAudioDevice::DropReports(std::vector<Report> &reports, Clock::time_poi
                   reports.end());
 }
 
-// The lead for the voice's stream: kLeadMs, and what the server says its output holds
-// ahead of what it has read (the PulseAudio daemon's sink renders its next block as it reads;
+// Where what is asked for at `asked` goes in the stream: the lead after the tick that asked,
+// unless that tick came so long before that the place is gone; asked for outside a tick, as
+// soon as the stream allows. Both beyond what the server says its output holds ahead of
+// what it has read (the PulseAudio daemon's sink renders its next block as it reads;
 // PipeWire's service says nothing there).
-std::chrono::microseconds PulseAudioDevice::LeadOf(const Voice &voice) const
+PulseAudioDevice::Clock::time_point
+PulseAudioDevice::PlaceTime(const Voice &voice, std::optional<Clock::time_point> asked,
+                            Clock::time_point now)
 {
     long long ahead = 0;
     for (const Report &report : voice.reports)
         ahead = std::max(ahead, report.sinkUs);
-    return kLead + std::chrono::microseconds(ahead);
+    const auto soonest = now + kSoonest + std::chrono::microseconds(ahead);
+    return asked ? std::max(*asked + kLead + std::chrono::microseconds(ahead), soonest) : soonest;
 }
 
 // The stream's frame that the server reads at `when`, by its recent reports; none while they
@@ -637,13 +640,8 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     const auto now = Clock::now();
     const long long frames = static_cast<long long>(voice.playing->Frames());
     const auto length = Length(*voice.playing);
-    // The soonest a tone written now can be read: the lead from now. A tick's tone goes at
-    // the lead after its tick, unless the tick was so long ago that the place is gone.
-    const auto lead = LeadOf(voice);
-    const auto soonest = now + lead;
-    const auto at = asked ? *asked + lead : soonest;
-    std::optional<long long> frame =
-        voice.running ? FrameAt(voice, std::max(at, soonest)) : std::nullopt;
+    const auto at = PlaceTime(voice, asked, now);
+    std::optional<long long> frame = voice.running ? FrameAt(voice, at) : std::nullopt;
     if (!frame) {
         // A stream just started, or one without enough reports yet: what it holds is dropped
         // and the tone written next, so that it is read the moment the server reads again.
@@ -651,7 +649,7 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
             Flush(voice);
         voice.toneStart = voice.written;
         voice.toneStop = voice.toneStart + frames;
-        voice.soundsUntil = soonest + length;
+        voice.soundsUntil = at + length;
         const bool wasRunning = voice.running;
         // A long tone: its first second now, the rest as the server asks.
         const long long first = std::min<long long>(frames, voice.streamRate);
@@ -662,7 +660,7 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     }
     voice.toneStart = *frame;
     voice.toneStop = voice.toneStart + frames;
-    voice.soundsUntil = std::max(at, soonest) + length;
+    voice.soundsUntil = at + length;
     Rewrite(voice, voice.toneStart);
     // The rest of the tone (of a long one, its first second) goes at once too: a busy moment
     // of this thread then cannot leave the server without it.
@@ -683,9 +681,7 @@ void PulseAudioDevice::StopAt(Voice &voice, std::optional<Clock::time_point> ask
         voice.playing = nullptr;
         return;
     }
-    const auto lead = LeadOf(voice);
-    const auto soonest = now + lead;
-    const auto at = asked ? std::max(*asked + lead, soonest) : soonest;
+    const auto at = PlaceTime(voice, asked, now);
     const std::optional<long long> frame = FrameAt(voice, at);
     if (!frame) {
         voice.playing = nullptr;

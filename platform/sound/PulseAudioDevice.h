@@ -56,6 +56,8 @@ public:
     // cycle than a desktop's default of 1024 frames, and the PulseAudio daemon sets its sink
     // to at least 20 ms for it.
     static constexpr int kTargetQueueMs = 90;
+    // How far ahead of the server's reading a running stream is kept written.
+    static constexpr int kAheadMs = 200;
     // How often a running stream asks the server where it is reading.
     static constexpr int kTimingMs = 10;
     // For this long after a stream starts, every kYoungTimingMs.
@@ -64,13 +66,16 @@ public:
     // The reports taken together to find where reading began.
     static constexpr int kClockWindowMs = 4000;
     // The reports that tell whether the server has fallen behind.
-    static constexpr int kRecentMs = 300;
+    static constexpr int kRecentMs = 500;
     // The lead: from the moment a tone is asked for to the moment the server reads its first
     // samples, beyond what the server says its output holds ahead of its reading. Room for
     // the tone to reach the server before it reads there, also on a busy machine. What the
     // listener hears follows by the server's own output latency: on PipeWire one cycle of its
     // graph.
     static constexpr int kLeadMs = 15;
+    // The least time from writing a tone to the server's reading it: where a tick's tone is
+    // asked for so late that its lead has mostly gone, and for a tone asked for outside a tick.
+    static constexpr int kSoonestMs = 8;
     // Streams run on for this long after the last tone was opened or played: longer than two
     // legs of the slowest stimulation, so that a running stimulation never stops them.
     static constexpr int kKeepRunningMs = 10000;
@@ -161,9 +166,10 @@ private:
     void Rewrite(Voice &voice, long long from);
     void Render(const Voice &voice, long long from, std::size_t frames);
     void Feed(Voice &voice, std::size_t bytes);
+    void KeepAhead(Voice &voice);
     std::optional<long long> FrameAt(const Voice &voice, Clock::time_point when) const;
-    std::chrono::microseconds LeadOf(const Voice &voice) const;
-    static Clock::time_point ServerMoment(const pa_timing_info &info, Clock::time_point now);
+    static Clock::time_point PlaceTime(const Voice &voice, std::optional<Clock::time_point> asked,
+                                       Clock::time_point now);
     static long long EarliestOrigin(const std::vector<Report> &reports, Clock::time_point since);
     static void DropReports(std::vector<Report> &reports, Clock::time_point before);
     void TakeReport(Voice &voice, const pa_timing_info &info);
