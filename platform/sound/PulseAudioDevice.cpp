@@ -571,7 +571,10 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     const long long readFrames = info.read_index / frameBytes;
     voice.indexOffset = info.write_index / frameBytes - voice.written;
     const long long rate = voice.streamRate;
-    const long long origin = NsOf(now) - (readFrames - voice.indexOffset) * kNsPerSecond / rate;
+    // Where the server's output is: what it read, less what its output still holds (the
+    // PulseAudio daemon's sink renders a block ahead and says how much is left of it).
+    const long long origin = NsOf(now) + static_cast<long long>(info.sink_usec) * 1000 -
+                             (readFrames - voice.indexOffset) * kNsPerSecond / rate;
     voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
     const auto window = std::chrono::milliseconds(kClockWindowMs);
     DropReports(voice.reports, now - window);
