@@ -259,8 +259,11 @@ void PulseAudioDevice::Watch(pa_stream *stream, Voice *voice)
 {
     pa_stream_set_state_callback(stream, voice ? &PulseAudioDevice::OnStreamState : nullptr, voice);
     pa_stream_set_write_callback(stream, voice ? &PulseAudioDevice::OnStreamWrite : nullptr, voice);
-    pa_stream_set_underflow_callback(stream, voice ? &PulseAudioDevice::OnStreamUnderflow : nullptr,
-                                     voice);
+    // Each of these leaves what was learnt of the server's reading behind: the stream ran dry
+    // (a stall), went to another output, or its output was suspended.
+    for (auto set : {pa_stream_set_underflow_callback, pa_stream_set_moved_callback,
+                     pa_stream_set_suspended_callback})
+        set(stream, voice ? &PulseAudioDevice::OnStreamLostPace : nullptr, voice);
 }
 
 // The spare becomes the voice's, and a new spare is made for the next voice.
@@ -477,12 +480,11 @@ void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
         voice->device->Feed(*voice, bytes);
 }
 
-// A running stream is kept full, so this is a stall of the machine or the server: the
-// server's reading no longer follows what was learnt of it.
-void PulseAudioDevice::OnStreamUnderflow(pa_stream *, void *user)
+// What was learnt of where the server reads no longer holds: it is learnt afresh, and until
+// then a tone sounds as soon as the server reads again.
+void PulseAudioDevice::OnStreamLostPace(pa_stream *, void *user)
 {
-    auto *voice = static_cast<Voice *>(user);
-    voice->reports.clear();
+    static_cast<Voice *>(user)->reports.clear();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -180,7 +180,7 @@ private:
     static void OnContextState(pa_context *context, void *user);
     static void OnStreamState(pa_stream *stream, void *user);
     static void OnStreamWrite(pa_stream *stream, std::size_t bytes, void *user);
-    static void OnStreamUnderflow(pa_stream *stream, void *user);
+    static void OnStreamLostPace(pa_stream *stream, void *user);
     static void OnTiming(pa_stream *stream, int success, void *user);
     static void OnRetry(pa_mainloop_api *api, pa_time_event *event, const struct timeval *,
                         void *user);
