@@ -23,6 +23,8 @@ constexpr long long kNsPerSecond = 1'000'000'000;
 constexpr std::size_t kLeastReports = 4;
 constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
 constexpr std::chrono::milliseconds kSoonest{PulseAudioDevice::kSoonestMs};
+// Early reports passed over in finding where the stream's first sample was.
+constexpr std::size_t kOutliers = 2;
 // Recent reports that all put the start of reading this much later than the older ones tell
 // of a server that fell behind (by a cycle of its graph: 20 ms and more), where they follow a
 // history at least as long.
@@ -589,16 +591,24 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
         DropReports(voice.reports, recent);
 }
 
-// The earliest moment at which reading began by the reports since `since`.
+// The earliest moment at which the stream's first sample was by the reports since `since`:
+// the third earliest, so that a report or two that came out early (a server that read ahead
+// while it started or moved a stream) cannot set the tones early or late for a whole window.
 long long PulseAudioDevice::EarliestOrigin(const std::vector<Report> &reports,
                                            Clock::time_point since)
 {
-    long long origin = std::numeric_limits<long long>::max();
+    std::vector<long long> origins;
+    origins.reserve(reports.size());
     for (const Report &report : reports) {
         if (report.at >= since)
-            origin = std::min(origin, report.originNs);
+            origins.push_back(report.originNs);
     }
-    return origin;
+    if (origins.empty())
+        return std::numeric_limits<long long>::max();
+    const auto at = origins.begin() + static_cast<std::ptrdiff_t>(
+                                          std::min<std::size_t>(kOutliers, origins.size() - 1));
+    std::nth_element(origins.begin(), at, origins.end());
+    return *at;
 }
 
 void PulseAudioDevice::DropReports(std::vector<Report> &reports, Clock::time_point before)

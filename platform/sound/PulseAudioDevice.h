@@ -3,23 +3,27 @@
 //
 // Each voice has a playback stream of its own, made when the voice is first given a tone.
 // While tones are in use (a voice was opened or played within kKeepRunningMs) the streams
-// run on the server's clock without a break, fed with silence, and each tone is written into
-// what the stream holds at the place that sounds a fixed time (the lead) after the moment it
-// was asked for: for a turn, the moment of the motion tick that made the turn. The tones then
-// keep the turns' beat to a fraction of a millisecond whatever the server's cycle, nothing
-// of a tone is ever left waiting in the server for the next one (a running stream never runs
-// dry), and the streams can ask the server for a queue as long as a desktop's own cycle
-// instead of shortening every other program's cycle to theirs.
+// run on the server's clock without a break, kept kAheadMs ahead with silence, and each tone
+// is written into what the stream holds at the place the server's output reaches a fixed time
+// (the lead) after the moment it was asked for: for a turn, the moment of the motion tick
+// that made the turn. The tones then keep the turns' beat to a fraction of a millisecond
+// whatever the server's cycle, nothing of a tone is ever left waiting in the server for the
+// next one (a running stream never runs dry), and the streams can ask the server for a queue
+// as long as a desktop's own cycle instead of shortening every other program's cycle to
+// theirs.
 //
-// Where the stream's samples are read is learnt from the server's timing reports, asked for
-// every kTimingMs while a stream runs: each says how far the server has read, and the
-// earliest moment consistent with all the reports of the last kClockWindowMs is taken as
-// where reading began (the server reads in whole cycles, so any one report can only be
-// late). A tone is placed where the server will read kLeadMs after the tick.
+// Where the stream's samples are is learnt from the server's timing reports, asked for every
+// kTimingMs while a stream runs: each says how far the server has read and how much its
+// output still holds, and the earliest moment consistent with all the reports of the last
+// kClockWindowMs is taken as where the stream's first sample was (the server reads in whole
+// cycles, so any one report can only be late). A server that falls a whole cycle behind
+// shows it in every report of kRecentMs, and is followed from then on; a stream that moves to
+// another output, whose output is suspended or that ran dry learns it all afresh.
 //
 // A tone asked for outside a tick (the settings window's preview) has no beat to keep and
-// sounds as soon as the stream allows. When tones are no longer in use the streams are
-// emptied and corked: an idle program costs the server and the machine nothing.
+// sounds kSoonestMs after it was asked for, the soonest the stream allows, as does a tick's
+// tone asked for so late that its place has gone. When tones are no longer in use the
+// streams are corked: an idle program costs the server and the machine nothing.
 //
 // The library runs its own thread. Every call from the program's thread takes the library's
 // lock for a few microseconds; nothing here waits on the server. When the server goes away
