@@ -32,12 +32,14 @@ import argparse
 import bisect
 import datetime
 import json
+import math
 import os
 import re
 import signal
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 HARNESS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "harness")
@@ -278,6 +280,7 @@ class SoundServer:
                      "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH"):
             os.environ.pop(name, None)
         Recorder.env = self.recorder_env
+        Recorder.watch_latency = self.kind == "pulseaudio"
 
     def start(self):
         self.use()
@@ -326,6 +329,8 @@ class Recorder:
     On the PulseAudio daemon the sink's latency is the shortest any client asks for too."""
 
     env = {}
+    watch_latency = False  # whether the server reports its sink's latency (PulseAudio)
+    LATENCY_POLL_S = 0.2
 
     def __init__(self, build, work, name, settle=0.5):
         self.raw = os.path.join(work, name + ".raw")
@@ -338,19 +343,38 @@ class Recorder:
             [os.path.join(build, "bench_sink_recorder"), self.raw, self.stamps],
             stdin=self.parec.stdout)
         self.parec.stdout.close()
+        # The sink's latency is the shortest any client asks for, so it changes as the
+        # program's or the bare client's streams come and go: it is read all along.
+        self.latencies = []
+        self.done = threading.Event()
+        self.watch = threading.Thread(target=self.watch_sink, daemon=True)
+        self.watch.start()
         time.sleep(settle)  # the stream is running before anything sounds
+
+    def watch_sink(self):
+        while True:
+            try:
+                self.latencies.append((time.monotonic_ns(), sink_latency_ns()
+                                       if Recorder.watch_latency else 0))
+            except (RuntimeError, subprocess.TimeoutExpired):
+                pass  # the server is away (a restart) or not ready yet
+            if self.done.wait(self.LATENCY_POLL_S):
+                return
 
     def finish(self):
         time.sleep(0.3)  # the last tone has reached the monitor
-        latency_ns = sink_latency_ns()
+        self.done.set()
+        self.watch.join()
         stop(self.parec)
         if self.keeper.wait(10) != 0:
             raise RuntimeError("the sink recorder failed")
-        return Recording(self.raw, self.stamps, latency_ns)
+        return Recording(self.raw, self.stamps, self.latencies)
 
     def finish_after_server_loss(self):
         """The server went away: what the recorder kept is not used. It is ended at once (a
         PulseAudio service whose PipeWire went may keep its clients waiting)."""
+        self.done.set()
+        self.watch.join()
         stop(self.parec)
         self.keeper.wait(10)
 
@@ -401,8 +425,11 @@ class Recording:
 
     The sink hands its samples to the monitor when it renders them, its configured latency
     ahead of playing them; so the reads that came soonest are that far ahead of the sink's
-    clock, and the latency is added back. (Without it a tone would be placed up to a sink
-    block, here about 5 ms, before it was even written.) PipeWire reports its sink's latency
+    clock, and the latency is added back to each read's offset: the latency read last before
+    it (the recorder reads it every 0.2 s). Where it changed, the sink rendered further ahead
+    or less far at some moment between two readings: the reads between them are left out.
+    (Without it a tone would be placed up to a sink block, here 25 ms, before it was even
+    written.) PipeWire reports its sink's latency
     as 0: there a frame is placed when the monitor handed it out, which is not before the sink
     took it; the program's tones and the bare client's are placed the same way in the same
     run, so their difference does not depend on it.
@@ -416,8 +443,10 @@ class Recording:
     BOUND_NS = 5_000_000_000
     EDGE_NS = 250_000_000
 
-    def __init__(self, raw, stamps, latency_ns):
-        self.latency_ns = latency_ns
+    def __init__(self, raw, stamps, latencies):
+        """latencies: [(CLOCK_MONOTONIC ns, the sink's configured latency ns)] in order."""
+        latencies = latencies or [(0, 0)]
+        self.latencies_ns = sorted({v for _, v in latencies})
         with open(raw, "rb") as f:
             self.data = f.read()
         self.reads = []
@@ -428,7 +457,19 @@ class Recording:
                     self.reads.append((int(t), int(total) // FRAME))
         if not self.reads:
             raise RuntimeError("nothing was recorded from the sink")
-        self.raw_offsets = [t - frames * 1e9 / RATE for t, frames in self.reads]
+        times = [t for t, _ in latencies]
+
+        def latency_at(t):
+            k = bisect.bisect_right(times, t)
+            if 0 < k < len(latencies) and latencies[k - 1][1] != latencies[k][1]:
+                return None  # it changed between these two readings
+            return latencies[max(0, k - 1)][1]
+
+        self.raw_offsets = []
+        for t, frames in self.reads:
+            latency = latency_at(t)
+            self.raw_offsets.append(math.inf if latency is None else
+                                    t - frames * 1e9 / RATE + latency)
         self.read_times = [t for t, _ in self.reads]
         self.read_frames = [frames for _, frames in self.reads]
 
@@ -445,9 +486,9 @@ class Recording:
         hi = bisect.bisect_right(self.read_times, t + window)
         before = min(self.raw_offsets[lo:i + 1])
         after = min(self.raw_offsets[i:hi])
-        if t - self.read_times[0] < self.EDGE_NS:
+        if t - self.read_times[0] < self.EDGE_NS or before == math.inf:
             before = None
-        if self.read_times[-1] - t < self.EDGE_NS:
+        if self.read_times[-1] - t < self.EDGE_NS or after == math.inf:
             after = None
         if before is None and after is None:  # a recording shorter than half a second
             before = after = min(self.raw_offsets)
@@ -469,7 +510,7 @@ class Recording:
 
     def time_of(self, frame):
         """CLOCK_MONOTONIC ns at which the frame reached the sink."""
-        return frame * 1e9 / RATE + self.offset_at(frame) + self.latency_ns
+        return frame * 1e9 / RATE + self.offset_at(frame)
 
     def sink_time(self, frame):
         """The same, the frame measured by its index against the tightest bound of all the
@@ -479,7 +520,7 @@ class Recording:
         no read that came right as its block arrived, and a tone placed by those reads is
         off by up to a block; over seconds, the sink's clock keeps pace with CLOCK_MONOTONIC
         (audio/wall in the placing row) and the bound is that of the whole stretch."""
-        return frame * 1e9 / RATE + self.offset_at(frame, self.BOUND_NS) + self.latency_ns
+        return frame * 1e9 / RATE + self.offset_at(frame, self.BOUND_NS)
 
     def frames(self):
         return len(self.data) // FRAME
@@ -507,7 +548,7 @@ class Placing:
         ratio_ = recording.frames_per_wall_second()
         if ratio_ is not None and recording.read_times[-1] - recording.read_times[0] > 5e9:
             self.frames_per_wall_second.append(ratio_)
-        self.latencies_ms.add(recording.latency_ns / 1e6)
+        self.latencies_ms.update(v / 1e6 for v in recording.latencies_ns)
 
     def figures(self):
         ratios = self.frames_per_wall_second
