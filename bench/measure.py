@@ -9,11 +9,13 @@ Each figure is set against a floor measured in the same run on the same machine 
 figures on the same server):
   motion   Timer1's tick-to-tick error in bench_motion (the real windows) at speeds 5, 65
            and 85, against a bare precise timer at the same intervals;
-  tones    from the motion tick that turned to the tone's first sample at the null sink
-           (recorded from its monitor and placed on CLOCK_MONOTONIC), against a bare client
-           of the program's own sound-server device playing the same files, with the same
-           client on SDL2_mixer as the old design's line; every tone compared with its file
-           sample for sample; the same again while busy loops keep every core full;
+  tones    from the motion tick that turned to the tone's first frame at the null sink
+           (recorded from its monitor and placed on CLOCK_MONOTONIC by its frame index): its
+           constant and spread, at each pace of the graph (the server's own; under load;
+           under PipeWire also a 1024-frame minimum cycle and a forced 2048-frame cycle),
+           against a bare client of the program's own sound-server device that places its
+           tones after a steady schedule's moments, with the SDL2_mixer client as the old
+           design's line; every tone compared with its file sample for sample;
   first    the first tone after Continue, and the preview tone of Change Tone, over fresh
            starts of the program;
   restart  the sound server (and under PipeWire its PulseAudio service alone) killed and
@@ -415,13 +417,12 @@ class Recording:
     A read returns the frames that reached the monitor up to that moment, late by however
     long the recorder waited to be scheduled. For each read, read time minus frames so far
     divided by the rate is the sink's clock offset plus that wait. The smallest value over the
-    half second before a read (the lower envelope) drops the waits, and so does the smallest
-    over the half second after it; the larger of the two is taken as the offset there. That
-    follows the slow drift of the sink's clock against CLOCK_MONOTONIC without lagging behind
-    it, and a step of the offset that stays, where the monitor handed out less audio than the
-    time that passed (PipeWire's may), places the frames after the step by the reads after it
-    and those before by the reads before it. Within the first and last quarter second of a
-    recording only the side that lies inside it is taken.
+    5 s before a read (the lower envelope) drops the waits, and so does the smallest over the
+    5 s after it; the larger of the two is taken as the offset there. A step of the offset
+    that stays, where the monitor handed out less audio than the time that passed (PipeWire's
+    may), places the frames after the step by the reads after it and those before by the
+    reads before it. Within the first and last quarter second of a recording only the side
+    that lies inside it is taken.
 
     The sink hands its samples to the monitor when it renders them, its configured latency
     ahead of playing them; so the reads that came soonest are that far ahead of the sink's
@@ -434,9 +435,9 @@ class Recording:
     took it; the program's tones and the bare client's are placed the same way in the same
     run, so their difference does not depend on it.
 
-    How far a placing may be off (`spread_at`): the two sides' offsets apart. Where the
-    monitor went on evenly, that is the scatter of the envelope itself; a larger value marks
-    a step in the half second around the frame. And over the whole recording, the monitor's
+    How far a placing may be off (`spread_at`): the two sides' offsets apart over the half
+    second around the frame. Where the monitor went on evenly, that is the scatter of the
+    envelope itself; a larger value marks a step near the frame. And over the whole recording, the monitor's
     audio against the wall time (`frames_per_wall_second`)."""
 
     WINDOW_NS = 500_000_000
@@ -509,17 +510,14 @@ class Recording:
         return (f1 - f0) / RATE / ((t1 - t0) / 1e9) if t1 > t0 else None
 
     def time_of(self, frame):
-        """CLOCK_MONOTONIC ns at which the frame reached the sink."""
-        return frame * 1e9 / RATE + self.offset_at(frame)
-
-    def sink_time(self, frame):
-        """The same, the frame measured by its index against the tightest bound of all the
-        reads on its side of any step of the monitor's audio: the two sides' envelopes over
-        BOUND_NS. A read's moment jumps by a block of the sink (on PipeWire by whole cycles,
-        which the recorder's reads do not divide), so the half second around a frame may hold
-        no read that came right as its block arrived, and a tone placed by those reads is
-        off by up to a block; over seconds, the sink's clock keeps pace with CLOCK_MONOTONIC
-        (audio/wall in the placing row) and the bound is that of the whole stretch."""
+        """CLOCK_MONOTONIC ns at which the frame reached the sink: the frame measured by its
+        index against the tightest bound of all the reads on its side of any step of the
+        monitor's audio, the two sides' envelopes over BOUND_NS. A read's moment jumps by a
+        block of the sink (on PipeWire by whole cycles, which the recorder's reads do not
+        divide), so the half second around a frame may hold no read that came right as its
+        block arrived, and a tone placed by those reads is off by up to a block; over
+        seconds, the sink's clock keeps pace with CLOCK_MONOTONIC (audio/wall in the placing
+        row) and the bound is that of the whole stretch."""
         return frame * 1e9 / RATE + self.offset_at(frame, self.BOUND_NS)
 
     def frames(self):
@@ -589,8 +587,7 @@ def near_a_step(recording, start, length):
 def match_tones(plays, recording, found):
     """For each (play ns, side): the sink time of its tone, or None; and the tones at the
     sink that no play accounts for."""
-    sink = [(recording.time_of(start), side, exact, gap, start)
-            for start, side, exact, gap in found]
+    sink = [(recording.time_of(start), side, exact, gap) for start, side, exact, gap in found]
     used = [False] * len(sink)
     matched = []
     j = 0
@@ -695,7 +692,7 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
             continue
         latencies.append((hit[0] - t_set) / 1e6)
         play_to_sink.append((hit[0] - t_play) / 1e6)
-        onsets.append(((recording.sink_time(hit[4]) - t_set) / 1e6, side))
+        onsets.append(((hit[0] - t_set) / 1e6, side))
     in_window = [s for s, u in zip(sink, used) if window[0] <= s[0] <= window[1]]
     # Every tone played is checked, the first ones too, but not the last one or two: the
     # bench ends the program right after its window, which silences a tone still sounding.
@@ -818,7 +815,7 @@ def run_tone_floor(args, tones, count, interval, server, tag):
     latencies = [(hit[0] - t) / 1e6 for t, hit in kept if hit]
     result = summary(latencies)
     # The schedule's moments, the ticks the device placed the tones after.
-    result["tick_to_sink_ms"] = beat([((recording.sink_time(hit[4]) - tick) / 1e6, side)
+    result["tick_to_sink_ms"] = beat([((hit[0] - tick) / 1e6, side)
                                       for tick, (t, side), hit in zip(ticks, plays, matched)
                                       if hit and t >= settled])
     result["graph"] = graph
