@@ -669,8 +669,7 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     motion = summary(errors)
     motion.update({"intervals_ms": intervals, "ticks_skipped_after_interval_change": skipped})
 
-    # Tones: each play belongs to the last motion tick that began before it, the tick that
-    # set the tone request.
+    # Tones: each play belongs to the motion tick that set the tone request.
     ticks = [t for kind, t, _ in events if kind == "motion"]
     pendings = [t for kind, t, _ in events if kind == "pending"]
     plays = [(t, v) for kind, t, v in events if kind == "play"]
@@ -678,14 +677,22 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     matched, sink, used = match_tones(plays, recording, found)
     latencies, to_play, to_pending, play_to_sink, onsets = [], [], [], [], []
     missing = 0
+    previous = None
+    overtaken = 0
     for (t_play, side), hit in zip(plays, matched):
-        k = bisect.bisect_right(ticks, t_play) - 1
+        # The first tone tick that began with this tone waiting came after the turn: the
+        # turn is the motion tick that began last before it. On a busy machine the next
+        # motion tick may begin before the "Play".
+        p = bisect.bisect_right(pendings, previous) if previous is not None else 0
+        served = pendings[p] if p < len(pendings) and pendings[p] <= t_play else t_play
+        previous = t_play
+        k = bisect.bisect_right(ticks, served) - 1
         if k < 0:
             continue
         t_set = ticks[k]
-        p = bisect.bisect_left(pendings, t_set)
-        if p < len(pendings) and pendings[p] <= t_play:
-            to_pending.append((pendings[p] - t_set) / 1e6)
+        overtaken += bisect.bisect_right(ticks, t_play) - 1 != k
+        if served != t_play:
+            to_pending.append((served - t_set) / 1e6)
         to_play.append((t_play - t_set) / 1e6)
         if hit is None:
             missing += 1
@@ -720,6 +727,7 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
         "tick_to_play_ms": summary(to_play),
         "play_to_sink_ms": summary(play_to_sink),
         "plays": len(plays), "missing_at_sink": missing,
+        "plays_after_the_next_motion_tick": overtaken,
         "unexpected_at_sink": sum(1 for s, u in zip(sink, used)
                                   if not u and window[0] <= s[0] <= window[1]),
         "tones_in_window": len(in_window),
