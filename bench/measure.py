@@ -442,6 +442,7 @@ class Recording:
 
     WINDOW_NS = 500_000_000
     BOUND_NS = 5_000_000_000
+    STEP_NS = 2_000_000
     EDGE_NS = 250_000_000
 
     def __init__(self, raw, stamps, latencies):
@@ -496,8 +497,13 @@ class Recording:
         return before, after
 
     def offset_at(self, frame, window=WINDOW_NS):
-        before, after = self.sides(frame, window)
-        return max(v for v in (before, after) if v is not None)
+        """The larger of the two sides where they part by more than STEP_NS (a step between
+        them: the frame's own side is the larger); else the smaller, the tighter bound of
+        the same stretch."""
+        sides = [v for v in self.sides(frame, window) if v is not None]
+        if max(sides) - min(sides) > self.STEP_NS:
+            return max(sides)
+        return min(sides)
 
     def spread_at(self, frame, window=WINDOW_NS):
         """ns between the two sides' offsets (0 where only one side is taken)."""
