@@ -1,21 +1,27 @@
 // Plays a tone file a number of times at a steady interval on two alternating voices, the
-// way the stimulation window sounds its left and right tones, and prints when each play
-// call was made so that a recording of the output can be lined up against it.
+// way the stimulation window sounds its left and right tones, and prints each tone's moment
+// on the schedule and when its play call was made, so that a recording of the output can be
+// lined up against them.
 //
 //   audio_probe FILE COUNT INTERVAL_MS [--right FILE] [--tail MS] [--server]
 //
 // The device is SDL2_mixer (whatever output SDL finds, the sound server included), or with
 // --server the program's own client of the sound server, which is waited for (up to 5 s)
-// before the first tone. Each tone: stop the other voice, close this one, open the file (served
-// from the cache after the first time), play. Output, one line a tone after a '#' header:
-//   <index> <voice> <CLOCK_MONOTONIC ns just before the play call> <ns the play call took>
+// before the first tone. Each tone, at its moment on the schedule and inside a tick of that
+// moment (the sound-server device places a tone a fixed time after its tick, as it does for
+// the program's turns): stop the other voice, close this one, open the file (served from the
+// cache after the first time), play. Output, one line a tone after a '#' header:
+//   <index> <voice> <CLOCK_MONOTONIC ns of the tone's moment on the schedule>
+//   <CLOCK_MONOTONIC ns just before the play call> <ns the play call took>
 // Exit status: 0 done, 1 bad arguments or a file that cannot be opened, 2 no sound output.
+#include "platform/TickMoment.h"
 #include "platform/sound/PulseAudioDevice.h"
 #include "platform/sound/SdlAudioDevice.h"
 
 #include <time.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -117,14 +123,19 @@ int main(int argc, char **argv)
         }
     }
 
-    std::printf("# index voice play_ns call_ns\n");
+    std::printf("# index voice tick_ns play_ns call_ns\n");
     std::fflush(stdout);
     // A short lead so the output stream is running before the first tone.
     const std::int64_t start = NowNs() + 100'000'000;
+    const int schedule = 0; // the ticks' timer, for the device's tick moments
     for (long i = 0; i < count; ++i) {
         const int side = static_cast<int>(i % 2);
         const int voice = voices[side];
-        SleepUntil(start + i * intervalMs * 1'000'000);
+        const std::int64_t tick = start + i * intervalMs * 1'000'000;
+        SleepUntil(tick);
+        // steady_clock is CLOCK_MONOTONIC.
+        const platform::detail::TickScope moment(
+            &schedule, platform::detail::Moment(std::chrono::nanoseconds(tick)));
         device.Stop(voices[1 - side]);
         device.Close(voice);
         const platform::AudioResult result = device.Open(voice, files[side]);
@@ -136,8 +147,8 @@ int main(int argc, char **argv)
         const std::int64_t before = NowNs();
         device.Play(voice);
         const std::int64_t after = NowNs();
-        std::printf("%ld %d %lld %lld\n", i, voice, static_cast<long long>(before),
-                    static_cast<long long>(after - before));
+        std::printf("%ld %d %lld %lld %lld\n", i, voice, static_cast<long long>(tick),
+                    static_cast<long long>(before), static_cast<long long>(after - before));
         std::fflush(stdout);
     }
 

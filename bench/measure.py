@@ -9,11 +9,13 @@ Each figure is set against a floor measured in the same run on the same machine 
 figures on the same server):
   motion   Timer1's tick-to-tick error in bench_motion (the real windows) at speeds 5, 65
            and 85, against a bare precise timer at the same intervals;
-  tones    from the motion tick that turned to the tone's first sample at the null sink
-           (recorded from its monitor and placed on CLOCK_MONOTONIC), against a bare client
-           of the program's own sound-server device playing the same files, with the same
-           client on SDL2_mixer as the old design's line; every tone compared with its file
-           sample for sample; the same again while busy loops keep every core full;
+  tones    from the motion tick that turned to the tone's first frame at the null sink
+           (recorded from its monitor and placed on CLOCK_MONOTONIC by its frame index): its
+           constant and spread, at each pace of the graph (the server's own; under load;
+           under PipeWire also a 1024-frame minimum cycle and a forced 2048-frame cycle),
+           against a bare client of the program's own sound-server device that places its
+           tones after a steady schedule's moments, with the SDL2_mixer client as the old
+           design's line; every tone compared with its file sample for sample;
   first    the first tone after Continue, and the preview tone of Change Tone, over fresh
            starts of the program;
   restart  the sound server (and under PipeWire its PulseAudio service alone) killed and
@@ -32,12 +34,14 @@ import argparse
 import bisect
 import datetime
 import json
+import math
 import os
 import re
 import signal
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 HARNESS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "harness")
@@ -55,6 +59,19 @@ SETTLE_NS = 1_500_000_000  # the tone floor's start, left out
 TONE_TAIL_NS = 300_000_000  # a tone played this close to a program's end may be cut by it
 SOUND_THREAD = "tarrowin-sound"  # the sound server library's thread in the program
 SERVERS = {"pulseaudio": "PulseAudio", "pipewire": "PipeWire"}
+RECORDER_LATENCY_MS = 30
+# The paces at which the tones are measured: the harness's settings for the server's start
+# (tests/harness/sound_session.sh), and whether busy loops keep every core full. "own": the
+# graph at the cycle the program's own streams lead to.
+PACES = {
+    "own": ({}, False),
+    "load": ({}, True),
+    "min1024": ({"sound_session_min_quantum": "1024"}, False),
+    "forced2048": ({"sound_session_force_quantum": "2048"}, False),
+}
+PACE_NAMES = {"own": "its own pace", "load": "under load (busy loops)",
+              "min1024": "minimum cycle 1024", "forced2048": "cycle forced to 2048"}
+PACE_ENV = sorted({name for env, _ in PACES.values() for name in env})
 
 
 def interval_of(speed):
@@ -87,6 +104,26 @@ def summary(values):
         return {"n": 0, "median": None, "p99": None, "max": None, "min": None}
     return {"n": len(values), "median": statistics.median(values),
             "p99": percentile(values, 99), "max": max(values), "min": min(values)}
+
+
+def beat(onsets):
+    """The tones against their ticks, from [(tick -> sink ms, side)] in the order they
+    sounded: the constant (median), its spread (p99 - p1), each side's median, and how far
+    the time between two tones strayed from the time between their ticks."""
+    values = [v for v, _ in onsets]
+    if not values:
+        return {"n": 0, "median": None, "spread": None}
+    sides = {key: [v for v, side in onsets if side == n] for n, key in ((1, "left"),
+                                                                          (2, "right"))}
+    result = summary(values)
+    result.update({"p1": percentile(values, 1), "spread": percentile(values, 99) -
+                   percentile(values, 1),
+                   "gap_error_max_ms": max((abs(b - a) for a, b in zip(values, values[1:])),
+                                           default=None)})
+    result.update({f"{key}_median": statistics.median(v) if v else None
+                   for key, v in sides.items()})
+    result["values"] = [round(v, 2) for v in values]
+    return result
 
 
 def ratio(a, b):
@@ -245,6 +282,7 @@ class SoundServer:
                      "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH"):
             os.environ.pop(name, None)
         Recorder.env = self.recorder_env
+        Recorder.watch_latency = self.kind == "pulseaudio"
 
     def start(self):
         self.use()
@@ -264,6 +302,19 @@ class SoundServer:
     def stop(self):
         self.command("stop")
 
+    def restart_with(self, settings):
+        """Stopped and started again with the harness's `settings` (a pace of the graph),
+        which last for this start only."""
+        self.stop()
+        for name in PACE_ENV:
+            os.environ.pop(name, None)
+        os.environ.update(settings)
+        try:
+            self.start()
+        finally:
+            for name in settings:
+                os.environ.pop(name)
+
 
 # ------------------------------------------------------------------------------------------
 # The sink: recording from the null sink's monitor
@@ -271,41 +322,84 @@ class SoundServer:
 
 class Recorder:
     """parec reading the null sink's monitor into bench_sink_recorder, which stamps each
-    read on CLOCK_MONOTONIC. `env`: what the server in use asks of a recorder."""
+    read on CLOCK_MONOTONIC. `env`: what the server in use asks of a recorder.
+
+    A recording is a client of the graph like any other: under PipeWire the shortest latency
+    any client asks for becomes the cycle of the whole graph, so the recorder asks for more
+    than a desktop's cycle and leaves the pace to the program's streams (or the bare
+    client's); its reads then come a cycle at a time, which the placing takes in its stride.
+    On the PulseAudio daemon the sink's latency is the shortest any client asks for too."""
 
     env = {}
+    watch_latency = False  # whether the server reports its sink's latency (PulseAudio)
+    LATENCY_POLL_S = 0.2
 
     def __init__(self, build, work, name, settle=0.5):
         self.raw = os.path.join(work, name + ".raw")
         self.stamps = os.path.join(work, name + ".stamps")
         self.parec = subprocess.Popen(
             ["parec", "--raw", "--device=null.monitor", "--format=s16le", f"--rate={RATE}",
-             "--channels=2", "--latency-msec=5"], stdout=subprocess.PIPE,
+             "--channels=2", f"--latency-msec={RECORDER_LATENCY_MS}"], stdout=subprocess.PIPE,
             env={**os.environ, **Recorder.env})
         self.keeper = subprocess.Popen(
             [os.path.join(build, "bench_sink_recorder"), self.raw, self.stamps],
             stdin=self.parec.stdout)
         self.parec.stdout.close()
+        # The sink's latency is the shortest any client asks for, so it changes as the
+        # program's or the bare client's streams come and go: it is read all along.
+        self.latencies = []
+        self.done = threading.Event()
+        self.watch = threading.Thread(target=self.watch_sink, daemon=True)
+        self.watch.start()
         time.sleep(settle)  # the stream is running before anything sounds
+
+    def watch_sink(self):
+        while True:
+            try:
+                self.latencies.append((time.monotonic_ns(), sink_latency_ns()
+                                       if Recorder.watch_latency else 0))
+            except (RuntimeError, subprocess.TimeoutExpired):
+                pass  # the server is away (a restart) or not ready yet
+            if self.done.wait(self.LATENCY_POLL_S):
+                return
 
     def finish(self):
         time.sleep(0.3)  # the last tone has reached the monitor
-        latency_ns = sink_latency_ns()
+        self.done.set()
+        self.watch.join()
         stop(self.parec)
         if self.keeper.wait(10) != 0:
             raise RuntimeError("the sink recorder failed")
-        return Recording(self.raw, self.stamps, latency_ns)
+        return Recording(self.raw, self.stamps, self.latencies)
 
     def finish_after_server_loss(self):
         """The server went away: what the recorder kept is not used. It is ended at once (a
         PulseAudio service whose PipeWire went may keep its clients waiting)."""
+        self.done.set()
+        self.watch.join()
         stop(self.parec)
         self.keeper.wait(10)
 
 
+def graph_settings():
+    """What the playback streams ask of the server and how its graph is set, while they
+    play: each stream's `node.latency` (PipeWire's PulseAudio service shows it), PipeWire's
+    clock settings (`pw-metadata -n settings`) and the null sink's configured latency."""
+    inputs = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True,
+                            timeout=10).stdout
+    result = {"node_latency": re.findall(r'node\.latency = "([^"]+)"', inputs),
+              "sink_latency_ms": sink_latency_ns() / 1e6}
+    settings = ""
+    if os.path.exists(os.path.join(os.environ.get("XDG_RUNTIME_DIR", ""), "pipewire-0")):
+        settings = subprocess.run(["pw-metadata", "-n", "settings"], capture_output=True,
+                                  text=True, timeout=10).stdout
+    result["clock"] = dict(re.findall(r"key:'clock\.([^']+)' value:'([^']*)'", settings))
+    return result
+
+
 def sink_latency_ns():
     """The null sink's configured latency: how far ahead of its clock it renders (the
-    smallest latency any of its clients asks for; the recorder asks for 5 ms)."""
+    smallest latency any of its clients asks for)."""
     out = subprocess.run(["pactl", "list", "sinks"], capture_output=True, text=True,
                          timeout=10).stdout
     for block in out.split("Sink #")[1:]:
@@ -323,32 +417,38 @@ class Recording:
     A read returns the frames that reached the monitor up to that moment, late by however
     long the recorder waited to be scheduled. For each read, read time minus frames so far
     divided by the rate is the sink's clock offset plus that wait. The smallest value over the
-    half second before a read (the lower envelope) drops the waits, and so does the smallest
-    over the half second after it; the larger of the two is taken as the offset there. That
-    follows the slow drift of the sink's clock against CLOCK_MONOTONIC without lagging behind
-    it, and a step of the offset that stays, where the monitor handed out less audio than the
-    time that passed (PipeWire's may), places the frames after the step by the reads after it
-    and those before by the reads before it. Within the first and last quarter second of a
-    recording only the side that lies inside it is taken.
+    5 s before a read (the lower envelope) drops the waits, and so does the smallest over the
+    5 s after it; the larger of the two is taken as the offset there. A step of the offset
+    that stays, where the monitor handed out less audio than the time that passed (PipeWire's
+    may), places the frames after the step by the reads after it and those before by the
+    reads before it. Within the first and last quarter second of a recording only the side
+    that lies inside it is taken.
 
     The sink hands its samples to the monitor when it renders them, its configured latency
     ahead of playing them; so the reads that came soonest are that far ahead of the sink's
-    clock, and the latency is added back. (Without it a tone would be placed up to a sink
-    block, here about 5 ms, before it was even written.) PipeWire reports its sink's latency
+    clock, and the latency is added back to each read's offset: the latency read last before
+    it (the recorder reads it every 0.2 s). Where it changed, the sink rendered further ahead
+    or less far at some moment between two readings: the reads between them are left out.
+    (Without it a tone would be placed up to a sink block, here 25 ms, before it was even
+    written.) PipeWire reports its sink's latency
     as 0: there a frame is placed when the monitor handed it out, which is not before the sink
     took it; the program's tones and the bare client's are placed the same way in the same
     run, so their difference does not depend on it.
 
-    How far a placing may be off (`spread_at`): the two sides' offsets apart. Where the
-    monitor went on evenly, that is the scatter of the envelope itself; a larger value marks
-    a step in the half second around the frame. And over the whole recording, the monitor's
+    How far a placing may be off (`spread_at`): the two sides' offsets apart over the half
+    second around the frame. Where the monitor went on evenly, that is the scatter of the
+    envelope itself; a larger value marks a step near the frame. And over the whole recording, the monitor's
     audio against the wall time (`frames_per_wall_second`)."""
 
     WINDOW_NS = 500_000_000
+    BOUND_NS = 5_000_000_000
+    STEP_NS = 2_000_000
     EDGE_NS = 250_000_000
 
-    def __init__(self, raw, stamps, latency_ns):
-        self.latency_ns = latency_ns
+    def __init__(self, raw, stamps, latencies):
+        """latencies: [(CLOCK_MONOTONIC ns, the sink's configured latency ns)] in order."""
+        latencies = latencies or [(0, 0)]
+        self.latencies_ns = sorted({v for _, v in latencies})
         with open(raw, "rb") as f:
             self.data = f.read()
         self.reads = []
@@ -359,7 +459,19 @@ class Recording:
                     self.reads.append((int(t), int(total) // FRAME))
         if not self.reads:
             raise RuntimeError("nothing was recorded from the sink")
-        self.raw_offsets = [t - frames * 1e9 / RATE for t, frames in self.reads]
+        times = [t for t, _ in latencies]
+
+        def latency_at(t):
+            k = bisect.bisect_right(times, t)
+            if 0 < k < len(latencies) and latencies[k - 1][1] != latencies[k][1]:
+                return None  # it changed between these two readings
+            return latencies[max(0, k - 1)][1]
+
+        self.raw_offsets = []
+        for t, frames in self.reads:
+            latency = latency_at(t)
+            self.raw_offsets.append(math.inf if latency is None else
+                                    t - frames * 1e9 / RATE + latency)
         self.read_times = [t for t, _ in self.reads]
         self.read_frames = [frames for _, frames in self.reads]
 
@@ -367,30 +479,35 @@ class Recording:
         """The index of the read that brought the frame."""
         return min(bisect.bisect_left(self.read_frames, frame + 1), len(self.reads) - 1)
 
-    def sides(self, frame):
-        """The lower envelope of the offsets over the half second before the frame's read and
-        over the half second after it; None for a side cut short by the recording's edge."""
+    def sides(self, frame, window=WINDOW_NS):
+        """The lower envelope of the offsets over the `window` before the frame's read and
+        over the `window` after it; None for a side cut short by the recording's edge."""
         i = self.read_of(frame)
         t = self.read_times[i]
-        lo = bisect.bisect_left(self.read_times, t - self.WINDOW_NS)
-        hi = bisect.bisect_right(self.read_times, t + self.WINDOW_NS)
+        lo = bisect.bisect_left(self.read_times, t - window)
+        hi = bisect.bisect_right(self.read_times, t + window)
         before = min(self.raw_offsets[lo:i + 1])
         after = min(self.raw_offsets[i:hi])
-        if t - self.read_times[0] < self.EDGE_NS:
+        if t - self.read_times[0] < self.EDGE_NS or before == math.inf:
             before = None
-        if self.read_times[-1] - t < self.EDGE_NS:
+        if self.read_times[-1] - t < self.EDGE_NS or after == math.inf:
             after = None
         if before is None and after is None:  # a recording shorter than half a second
             before = after = min(self.raw_offsets)
         return before, after
 
-    def offset_at(self, frame):
-        before, after = self.sides(frame)
-        return max(v for v in (before, after) if v is not None)
+    def offset_at(self, frame, window=WINDOW_NS):
+        """The larger of the two sides where they part by more than STEP_NS (a step between
+        them: the frame's own side is the larger); else the smaller, the tighter bound of
+        the same stretch."""
+        sides = [v for v in self.sides(frame, window) if v is not None]
+        if max(sides) - min(sides) > self.STEP_NS:
+            return max(sides)
+        return min(sides)
 
-    def spread_at(self, frame):
+    def spread_at(self, frame, window=WINDOW_NS):
         """ns between the two sides' offsets (0 where only one side is taken)."""
-        before, after = self.sides(frame)
+        before, after = self.sides(frame, window)
         return abs(before - after) if before is not None and after is not None else 0.0
 
     def frames_per_wall_second(self):
@@ -399,8 +516,15 @@ class Recording:
         return (f1 - f0) / RATE / ((t1 - t0) / 1e9) if t1 > t0 else None
 
     def time_of(self, frame):
-        """CLOCK_MONOTONIC ns at which the frame reached the sink."""
-        return frame * 1e9 / RATE + self.offset_at(frame) + self.latency_ns
+        """CLOCK_MONOTONIC ns at which the frame reached the sink: the frame measured by its
+        index against the tightest bound of all the reads on its side of any step of the
+        monitor's audio, the two sides' envelopes over BOUND_NS. A read's moment jumps by a
+        block of the sink (on PipeWire by whole cycles, which the recorder's reads do not
+        divide), so the half second around a frame may hold no read that came right as its
+        block arrived, and a tone placed by those reads is off by up to a block; over
+        seconds, the sink's clock keeps pace with CLOCK_MONOTONIC (audio/wall in the placing
+        row) and the bound is that of the whole stretch."""
+        return frame * 1e9 / RATE + self.offset_at(frame, self.BOUND_NS)
 
     def frames(self):
         return len(self.data) // FRAME
@@ -416,21 +540,26 @@ class Placing:
 
     def __init__(self):
         self.spreads_ms = []
+        self.strays_ms = []  # the half second's envelope - the bound over BOUND_NS
         self.frames_per_wall_second = []
         self.latencies_ms = set()
 
     def add(self, recording, found):
         self.spreads_ms += [recording.spread_at(start) / 1e6 for start, *_ in found]
+        self.strays_ms += [(recording.offset_at(start) -
+                            recording.offset_at(start, Recording.BOUND_NS)) / 1e6
+                           for start, *_ in found]
         ratio_ = recording.frames_per_wall_second()
         if ratio_ is not None and recording.read_times[-1] - recording.read_times[0] > 5e9:
             self.frames_per_wall_second.append(ratio_)
-        self.latencies_ms.add(recording.latency_ns / 1e6)
+        self.latencies_ms.update(v / 1e6 for v in recording.latencies_ns)
 
     def figures(self):
         ratios = self.frames_per_wall_second
         steps = [v for v in self.spreads_ms if v > self.STEP_MS]
         return {"spread_ms": summary([v for v in self.spreads_ms if v <= self.STEP_MS]),
                 "tones_near_a_step": len(steps), "largest_step_ms": max(steps, default=0.0),
+                "half_second_envelope_over_bound_ms": summary(self.strays_ms),
                 "frames_per_wall_second": {"min": min(ratios), "max": max(ratios),
                                            "recordings": len(ratios)} if ratios else None,
                 "sink_latency_added_ms": sorted(self.latencies_ms)}
@@ -531,8 +660,11 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     out = os.path.join(args.work, f"{tag}-{speed}.txt")
     load = Load()
     recorder = Recorder(args.build, args.work, f"{tag}-{speed}")
-    status = subprocess.run([os.path.join(args.build, "bench_motion"), "program", str(speed),
-                             str(seconds), out], cwd=args.build, timeout=seconds + 60)
+    status = subprocess.Popen([os.path.join(args.build, "bench_motion"), "program", str(speed),
+                               str(seconds), out], cwd=args.build)
+    time.sleep(min(4, seconds))  # the stimulation and its tones have begun
+    graph = graph_settings()
+    status.wait(seconds + 60)
     recording = recorder.finish()
     if status.returncode != 0:
         raise RuntimeError(f"bench_motion program {speed} failed ({status.returncode})")
@@ -543,29 +675,37 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     motion = summary(errors)
     motion.update({"intervals_ms": intervals, "ticks_skipped_after_interval_change": skipped})
 
-    # Tones: each play belongs to the last motion tick that began before it, the tick that
-    # set the tone request.
+    # Tones: each play belongs to the motion tick that set the tone request.
     ticks = [t for kind, t, _ in events if kind == "motion"]
     pendings = [t for kind, t, _ in events if kind == "pending"]
     plays = [(t, v) for kind, t, v in events if kind == "play"]
     found = find_tones(recording, tones)
     matched, sink, used = match_tones(plays, recording, found)
-    latencies, to_play, to_pending, play_to_sink = [], [], [], []
+    latencies, to_play, to_pending, play_to_sink, onsets = [], [], [], [], []
     missing = 0
+    previous = None
+    overtaken = 0
     for (t_play, side), hit in zip(plays, matched):
-        k = bisect.bisect_right(ticks, t_play) - 1
+        # The first tone tick that began with this tone waiting came after the turn: the
+        # turn is the motion tick that began last before it. On a busy machine the next
+        # motion tick may begin before the "Play".
+        p = bisect.bisect_right(pendings, previous) if previous is not None else 0
+        served = pendings[p] if p < len(pendings) and pendings[p] <= t_play else t_play
+        previous = t_play
+        k = bisect.bisect_right(ticks, served) - 1
         if k < 0:
             continue
         t_set = ticks[k]
-        p = bisect.bisect_left(pendings, t_set)
-        if p < len(pendings) and pendings[p] <= t_play:
-            to_pending.append((pendings[p] - t_set) / 1e6)
+        overtaken += bisect.bisect_right(ticks, t_play) - 1 != k
+        if served != t_play:
+            to_pending.append((served - t_set) / 1e6)
         to_play.append((t_play - t_set) / 1e6)
         if hit is None:
             missing += 1
             continue
         latencies.append((hit[0] - t_set) / 1e6)
         play_to_sink.append((hit[0] - t_play) / 1e6)
+        onsets.append(((hit[0] - t_set) / 1e6, side))
     in_window = [s for s, u in zip(sink, used) if window[0] <= s[0] <= window[1]]
     # Every tone played is checked, the first ones too, but not the last one or two: the
     # bench ends the program right after its window, which silences a tone still sounding.
@@ -587,11 +727,13 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
         (turn_ms if turned else plain_ms).append(ns / 1e6)
     motion["handler_ms"] = {"turn": summary(turn_ms), "plain": summary(plain_ms)}
     tone = {
+        "tick_to_sink_ms": beat(onsets),
         "onset_ms": summary(latencies),
         "tick_to_tone_tick_ms": summary(to_pending),
         "tick_to_play_ms": summary(to_play),
         "play_to_sink_ms": summary(play_to_sink),
         "plays": len(plays), "missing_at_sink": missing,
+        "plays_after_the_next_motion_tick": overtaken,
         "unexpected_at_sink": sum(1 for s, u in zip(sink, used)
                                   if not u and window[0] <= s[0] <= window[1]),
         "tones_in_window": len(in_window),
@@ -611,11 +753,40 @@ def run_motion_program(args, speed, seconds, tones, tag="motion"):
     tone["_gaps"] = tone["not_exact_by_underrun"]
     tone["_stepped"] = tone["not_exact_near_a_monitor_step"]
     tone["_exact_checked"] = len(exact)
-    result = {"speed": speed, "motion": motion, "tones": tone, "load": load.done()}
+    result = {"speed": speed, "motion": motion, "tones": tone, "graph": graph,
+              "load": load.done()}
     print(f"  {tag} speed {speed}: motion p99 {motion['p99']:.3f} ms over {motion['n']} ticks; "
           f"{len(latencies)} tones, onset median "
           f"{statistics.median(latencies) if latencies else float('nan'):.2f} ms", flush=True)
     return result
+
+
+def run_pace(args, tones, pace):
+    """The tones at one pace of the graph, on the server started for it: the bare client
+    (its tones placed after its schedule's moments), then the program at speed 65 (its tones
+    placed after the turns' ticks); each from the tick to the tone's first frame at the
+    sink."""
+    print(f"Tones, {PACE_NAMES[pace]}", flush=True)
+    loops = BusyLoops(os.cpu_count() or 2) if PACES[pace][1] else None
+    try:
+        client = run_tone_floor(args, tones, args.pace_tones, 200, True, f"{pace}-client")
+        run = run_motion_program(args, 65, args.motion_s, tones, tag=pace)
+    finally:
+        if loops:
+            loops.stop()
+    tone = run["tones"]
+    tone.pop("_latencies")
+    program = {"tick_to_sink_ms": tone["tick_to_sink_ms"],
+               "not_sample_exact": tone.pop("_not_exact"),
+               "not_exact_by_underrun": tone.pop("_gaps"),
+               "not_exact_near_a_monitor_step": tone.pop("_stepped"),
+               "checked": tone.pop("_exact_checked"), "missing": tone["missing_at_sink"],
+               "graph": run["graph"], "run": run}
+    t = program["tick_to_sink_ms"]
+    print(f"  {pace}: program tick -> sink median {fmt(t['median'])} ms, spread "
+          f"{fmt(t['spread'])} ms; {graph_text(run['graph'])}", flush=True)
+    return {"busy_loops": len(loops.loops) if loops else 0, "program": program,
+            "client": client}
 
 
 def run_tone_floor(args, tones, count, interval, server, tag):
@@ -632,18 +803,20 @@ def run_tone_floor(args, tones, count, interval, server, tag):
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     time.sleep(SETTLE_NS / 1e9)
     a = CpuSample(probe.pid)
+    graph = graph_settings()
     time.sleep(max(1.0, count * interval / 1000 - SETTLE_NS / 1e9 - 0.5))
     b = CpuSample(probe.pid)
     stdout, stderr = probe.communicate(timeout=60)
     recording = recorder.finish()
     if probe.returncode != 0:
         raise RuntimeError(f"bench_tone_floor failed: {stderr.strip()}")
-    plays = []
+    plays, ticks = [], []
     for line in stdout.splitlines():
         if line.startswith("#"):
             continue
-        index, voice, play_ns, _ = line.split()
+        index, _, tick_ns, play_ns, _ = line.split()
         plays.append((int(play_ns), 1 if int(index) % 2 == 0 else 2))
+        ticks.append(int(tick_ns))
     found = find_tones(recording, tones)
     matched, _, _ = match_tones(plays, recording, found)
     # The probe plays its first tone 0.1 s after opening the output, while the sound server
@@ -655,6 +828,11 @@ def run_tone_floor(args, tones, count, interval, server, tag):
     kept = [(t, hit) for (t, _), hit in zip(plays, matched) if t >= settled]
     latencies = [(hit[0] - t) / 1e6 for t, hit in kept if hit]
     result = summary(latencies)
+    # The schedule's moments, the ticks the device placed the tones after.
+    result["tick_to_sink_ms"] = beat([((hit[0] - tick) / 1e6, side)
+                                      for tick, (t, side), hit in zip(ticks, plays, matched)
+                                      if hit and t >= settled])
+    result["graph"] = graph
     result.update({"plays": len(kept), "missing_at_sink": sum(1 for _, h in kept if h is None),
                    "not_sample_exact": sum(1 for _, h in kept if h and not h[2]),
                    "not_exact_by_underrun": sum(1 for _, h in kept
@@ -952,7 +1130,7 @@ def run_cpu_floors(args, tones, seconds, speed=65):
     m = re.search(r"shown (\d+) (\d+)", shown)
     if not m:
         raise RuntimeError(f"the moving window was not maximised: {window_err.strip()}")
-    plays = [(int(line.split()[2]), 1 if int(line.split()[0]) % 2 == 0 else 2)
+    plays = [(int(line.split()[3]), 1 if int(line.split()[0]) % 2 == 0 else 2)
              for line in stdout.splitlines() if not line.startswith("#")]
     found = find_tones(recording, tones)
     matched, _, _ = match_tones(plays, recording, found)
@@ -1059,6 +1237,42 @@ def table(report):
     return "\n".join(lines)
 
 
+def graph_text(graph):
+    """What the streams asked of the server and how the graph was set, in a few words."""
+    clock = graph.get("clock") or {}
+    if not clock:
+        return f"sink {graph['sink_latency_ms']:.0f} ms"
+    asked = sorted(graph["node_latency"], key=lambda v: int(v.split("/")[0]))
+    return (f"asked {asked[0] if asked else '-'}, min {clock.get('min-quantum', '-')}, "
+            f"forced {clock.get('force-quantum', '-')}")
+
+
+def pace_rows(name, paces):
+    """A row a pace of the graph: the program's tones, placed after the turn's tick, from
+    the tick to the sink, beside the bare client's placed after its schedule's moments."""
+    rows = []
+    for pace, p in paces.items():
+        t, c = p["program"]["tick_to_sink_ms"], p["client"]["tick_to_sink_ms"]
+        ours, client = p["program"], p["client"]
+        text = (f"{fmt(t['median'])} / {fmt(t['spread'])} ({t['n']}); "
+                f"{ours['not_sample_exact']}/{ours['checked']}, {ours['missing']} missing")
+        floor = (f"client {fmt(c['median'])} / {fmt(c['spread'])} ({c['n']}); "
+                 f"{client['not_sample_exact']}/{client['n']}, "
+                 f"{client['missing_at_sink']} missing")
+        if not t["n"] or not c["n"]:
+            rows.append((f"{name}, {PACE_NAMES[pace]}: tick -> sink", text, floor, "", "", "NO"))
+            continue
+        sides = t["left_median"] - t["right_median"]
+        dmed = t["median"] - c["median"]
+        ok = (t["spread"] <= 2 and abs(sides) <= 1 and dmed <= 0.5 and
+              ours["not_sample_exact"] == 0 and ours["missing"] == 0)
+        rows.append((f"{name}, {PACE_NAMES[pace]}: tick -> sink ms med / spread p99-p1 "
+                     "(tones); not exact [placed on the server's clock]", text, floor,
+                     f"med {dmed:+.2f}, L-R {sides:+.2f}; {graph_text(ours['graph'])}",
+                     "spread <= 2, |L-R| <= 1, med <= +0.5, 0 not exact", yes(ok)))
+    return rows
+
+
 def server_rows(name, report):
     """The rows of the sound measurements on one server, each against the bare client on the
     same server in the same run."""
@@ -1069,16 +1283,12 @@ def server_rows(name, report):
         n = figures.get("not_exact_near_a_monitor_step", 0)
         return f" ({n} at a monitor step)" if n else ""
 
-    if report.get("tones") and report.get("tone_floor"):
+    own_client = report.get("paces", {}).get("own", {}).get("client")
+    rows += pace_rows(name, report.get("paces", {}))
+    if report.get("tones") and own_client:
         t = report["tones"]
-        f = report["tone_floor"]
-        dmed, dp99 = t["median"] - f["median"], t["p99"] - f["p99"]
-        rows.append((f"{name}: tone onset after the turn ms med/p99/max (tones)",
-                     f"{fmt(t['median'])}/{fmt(t['p99'])}/{fmt(t['max'])} ({t['n']})",
-                     f"client {fmt(f['median'])}/{fmt(f['p99'])}/{fmt(f['max'])} ({f['n']})",
-                     f"med {dmed:+.2f}, p99 {dp99:+.2f}", "med <= +0.5, p99 <= +2",
-                     yes(dmed <= 0.5 and dp99 <= 2)))
-        rows.append((f"{name}: tones not sample-exact / checked [by underruns]",
+        f = own_client
+        rows.append((f"{name}: tones not sample-exact / checked [by underruns], motion runs",
                      f"{t['not_sample_exact']}/{t['checked']} [{t['not_exact_by_underrun']}], "
                      f"{t['missing']} missing" + stepped(t),
                      f"client {f['not_sample_exact']}/{f['n']} "
@@ -1089,11 +1299,14 @@ def server_rows(name, report):
     if placing and placing["spread_ms"]["n"] is not None:
         sp = placing["spread_ms"]
         fw = placing["frames_per_wall_second"]
-        first = report.get("tone_floor", {}).get("min")
+        first = (own_client or {}).get("min")
+        stray = placing["half_second_envelope_over_bound_ms"]
         rows.append((f"{name}: placing at the sink, error bar ms (tones)",
                      f"spread med/p99/max {fmt(sp['median'])}/{fmt(sp['p99'])}/"
                      f"{fmt(sp['max'])} ({sp['n']}); near a step "
-                     f"{placing['tones_near_a_step']} (up to {placing['largest_step_ms']:.1f})",
+                     f"{placing['tones_near_a_step']} (up to {placing['largest_step_ms']:.1f}); "
+                     f"half second's envelope over the {Recording.BOUND_NS // 10**9} s bound "
+                     f"med/p99 {fmt(stray['median'])}/{fmt(stray['p99'])}",
                      f"audio/wall {fw['min']:.5f}..{fw['max']:.5f} ({fw['recordings']})"
                      if fw else "-",
                      "latency added " + ", ".join(f"{v:.1f}" for v in
@@ -1101,26 +1314,11 @@ def server_rows(name, report):
                      (f"; client earliest {first:+.2f}" if first is not None else ""), "", ""))
     if report.get("tone_floor_sdl"):
         o = report["tone_floor_sdl"]
-        rows.append((f"{name}: old design's line, SDL2_mixer client, onset / not exact",
+        rows.append((f"{name}: old design (SDL2_mixer, played at the call): play -> sink "
+                     "med/p99/max; not exact",
                      "-", f"{fmt(o['median'])}/{fmt(o['p99'])}/{fmt(o['max'])} ({o['n']}); "
                      f"{o['not_sample_exact']}/{o['n']} [{o['not_exact_by_underrun']}], "
                      f"{o['missing_at_sink']} missing", "", "", ""))
-    if report.get("under_load") and report.get("load_floor"):
-        u = report["under_load"]
-        f = report["load_floor"]
-        rows.append((f"{name}: under load ({u['busy_loops']} busy loops): onset med/p99, "
-                     "not exact",
-                     f"{fmt(u['median'])}/{fmt(u['p99'])} ({u['n']}); "
-                     f"{u['not_sample_exact']}/{u['checked']}, {u['missing']} missing" +
-                     stepped(u),
-                     f"client {fmt(f['median'])}/{fmt(f['p99'])} ({f['n']}); "
-                     f"{f['not_sample_exact']}/{f['n']}, {f['missing_at_sink']} missing" +
-                     stepped(f),
-                     f"med {u['median'] - f['median']:+.2f}, p99 {u['p99'] - f['p99']:+.2f}",
-                     "0 not exact, 0 missing",
-                     yes(u["not_sample_exact"] == 0 and u["missing"] == 0 and
-                         f["n"] > 0)))
-
     def early(values):
         lost = sum(1 for v in values if v is None)
         late = sum(1 for v in values if v is not None and onset_p99 is not None and
@@ -1129,8 +1327,8 @@ def server_rows(name, report):
         worst = f", max {max(heard):.1f} ms" if heard else ""
         return f"{lost} lost, {late} late of {len(values)}{worst}", lost == 0 and late == 0
 
-    floor_first = [v for key in ("tone_floor", "load_floor") if report.get(key)
-                   for v in report[key]["first_tones_left_out_ms"][:1]]
+    floor_first = [v for pace in report.get("paces", {}).values()
+                   for v in pace["client"]["first_tones_left_out_ms"][:1]]
     floor_text = "client's first: " + ", ".join(
         "lost" if v is None else f"{v:.1f}" for v in floor_first) + " ms" if floor_first else ""
     if report.get("first_tones") and onset_p99 is not None:
@@ -1170,16 +1368,17 @@ def server_rows(name, report):
             return entry["wakeups_per_s"] + entry["involuntary_per_s"] if entry else None
         sound = switches(c["threads"])
         idle = switches(title["threads"])
-        per_tone = (sound / c["tones_per_s"] if sound is not None and c.get("tones_per_s")
-                    else None)
-        rows.append((f"{name}: wake-ups / s by thread (sound thread per tone)",
+        client_sound = switches(client["threads"])
+        rows.append((f"{name}: wake-ups / s by thread while tones sound",
                      ", ".join(f"{thread} {v['wakeups_per_s'] + v['involuntary_per_s']:.0f}"
-                               for thread, v in list(c["threads"].items())[:4]) +
-                     f" ({fmt(per_tone, 1)} / tone)",
-                     f"title: sound thread {fmt(idle, 1)}", "",
-                     "sound: few / tone, 0 idle",
-                     yes(per_tone is not None and per_tone <= 5 and idle is not None and
-                         idle < 0.5)))
+                               for thread, v in list(c["threads"].items())[:4]),
+                     f"client's sound thread {fmt(client_sound, 0)}; title: sound thread "
+                     f"{fmt(idle, 1)}",
+                     f"sound {sound - client_sound:+.0f}" if sound is not None and
+                     client_sound is not None else "",
+                     "sound: <= client's + 10 %, 0 idle",
+                     yes(sound is not None and client_sound is not None and
+                         sound <= 1.1 * client_sound and idle is not None and idle < 0.5)))
     for part, r in report.get("restart", {}).items():
         back = r["back_s"]
         what = {"server": "the server", "service": "its PulseAudio service"}[part]
@@ -1210,10 +1409,10 @@ def run_server(args, server, tones, motion, old_line, report):
     PLACING = Placing()
     parts = args.parts
     result = {"server": server.name, "runs": {}}
+    result["paces"] = {}
     if "tones" in parts:
-        print("Tone floors", flush=True)
-        result["tone_floor"] = run_tone_floor(args, tones, args.floor_tones, 200, True,
-                                              "tone-floor-server")
+        for pace in ("own", "load"):
+            result["paces"][pace] = run_pace(args, tones, pace)
         if old_line:
             result["tone_floor_sdl"] = run_tone_floor(args, tones, 88, 200, False,
                                                       "tone-floor-sdl")
@@ -1249,25 +1448,6 @@ def run_server(args, server, tones, motion, old_line, report):
         stepped += result["cpu"]["not_exact_near_a_monitor_step"]
         checked += result["cpu"]["tones_in_window"]
 
-    if "load" in parts:
-        print("Tones under load", flush=True)
-        loops = BusyLoops(os.cpu_count() or 2)
-        try:
-            result["load_floor"] = run_tone_floor(args, tones, args.load_floor_tones, 200,
-                                                  True, "load-floor-server")
-            run = run_motion_program(args, 65, args.motion_s, tones, tag="load")
-        finally:
-            loops.stop()
-        tone = run["tones"]
-        loaded = summary(tone.pop("_latencies"))
-        loaded.update({"not_sample_exact": tone.pop("_not_exact"),
-                       "not_exact_by_underrun": tone.pop("_gaps"),
-                       "not_exact_near_a_monitor_step": tone.pop("_stepped"),
-                       "checked": tone.pop("_exact_checked"),
-                       "missing": tone["missing_at_sink"], "busy_loops": len(loops.loops),
-                       "run": run})
-        result["under_load"] = loaded
-
     if "first" in parts:
         print("First tones after Continue, fresh starts", flush=True)
         result["first_tones"] = run_first_tones(args, tones, args.starts, 85)
@@ -1281,6 +1461,12 @@ def run_server(args, server, tones, motion, old_line, report):
         for part in ("service", "server") if server.kind == "pipewire" else ("server",):
             print(f"Sound server restarted during a run ({part} killed)", flush=True)
             result["restart"][part] = run_restart(args, server, part, tones)
+
+    if "tones" in parts and server.kind == "pipewire":
+        # Last: the server is started again for each.
+        for pace in ("min1024", "forced2048"):
+            server.restart_with(PACES[pace][0])
+            result["paces"][pace] = run_pace(args, tones, pace)
 
     if "motion" in parts:
         tones_summary = summary(all_latencies)
@@ -1298,7 +1484,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--results", required=True)
     parser.add_argument("--quick", action="store_true", help="short runs, rough figures")
-    parser.add_argument("--only", default="startup,tones,motion,cpu,load,first,preview,restart",
+    parser.add_argument("--only", default="startup,tones,motion,cpu,first,preview,restart",
                         help="comma-separated parts to run (default: all)")
     parser.add_argument("--servers", default="pulseaudio,pipewire",
                         help="comma-separated sound servers to measure on, in this order")
@@ -1308,10 +1494,9 @@ def main():
     args.cpu_s = 10 if args.quick else 60
     args.title_s = 5 if args.quick else 10
     args.starts = 4 if args.quick else 16
-    # The bare client's tones for the onset floor, every 200 ms: about as many kept as the
-    # program sounds in its 30 s runs at speeds 65 and 85 together.
-    args.floor_tones = 28 if args.quick else 158
-    args.load_floor_tones = 22 if args.quick else 88  # 80 kept
+    # The bare client's tones at each pace, every 200 ms: 80 kept, more than the program's
+    # 30 s at speed 65 gives.
+    args.pace_tones = 22 if args.quick else 88
     startup_runs = 3 if args.quick else 10
     tones = {1: detector.ToneFile(os.path.join(args.build, "Tones", "beep_l.wav"), "L"),
              2: detector.ToneFile(os.path.join(args.build, "Tones", "beep_r.wav"), "R")}
