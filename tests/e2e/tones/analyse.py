@@ -131,8 +131,8 @@ class RecordingClock:
     The tightest of these over the reads that follow f closely is taken. Only close ones:
     the sink stops while no program plays into it, and a bound across such a pause is loose.
     """
-    WINDOW = RATE // 20
-    MAX_READS = 200
+    WINDOW = RATE
+    MAX_READS = 1000
 
     def __init__(self, stamps):
         self.ends = [end for end, _ in stamps]
