@@ -96,6 +96,9 @@ if [ "${TARROWIN_SKIP_SANITIZERS:-0}" != 1 ]; then
         scripts/setup.sh
     # Leaks are not counted: the toolkit's font and display libraries keep caches to the end.
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+    # The tone runs at every pace of the sound servers' graphs ran in the first pass: here
+    # the program's own paths through the sound output (tones, a restart, an output change).
+    export TONE_STEPS=${TONE_STEPS:-sound restart switch}
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     # The fuzzing runs sanitized in the first pass already, the package holds no code of its
     # own, the ThreadSanitizer build is a build of its own, and the run as an ordinary user
