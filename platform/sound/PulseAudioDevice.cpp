@@ -23,6 +23,8 @@ constexpr long long kNsPerSecond = 1'000'000'000;
 constexpr std::size_t kLeastReports = 4;
 constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
 constexpr std::chrono::milliseconds kSoonest{PulseAudioDevice::kSoonestMs};
+// The server's output's hold ahead of its reading is counted in steps of this much.
+constexpr long long kAheadStepUs = 10'000;
 // Early reports passed over in finding where the stream's first sample was.
 constexpr std::size_t kOutliers = 2;
 // Recent reports that all put the start of reading this much later than the older ones tell
@@ -627,9 +629,16 @@ PulseAudioDevice::Clock::time_point
 PulseAudioDevice::PlaceTime(const Voice &voice, std::optional<Clock::time_point> asked,
                             Clock::time_point now)
 {
+    // Over the last second's reports, and in whole steps of kAheadStepUs: the daemon's sink
+    // changes its block as streams come and go, and the tones must not move with the moment
+    // at which each report happened to catch it.
     long long ahead = 0;
-    for (const Report &report : voice.reports)
-        ahead = std::max(ahead, report.sinkUs);
+    const auto recent = now - std::chrono::seconds(1);
+    for (const Report &report : voice.reports) {
+        if (report.at >= recent)
+            ahead = std::max(ahead, report.sinkUs);
+    }
+    ahead = (ahead + kAheadStepUs - 1) / kAheadStepUs * kAheadStepUs;
     const auto soonest = now + kSoonest + std::chrono::microseconds(ahead);
     return asked ? std::max(*asked + kLead + std::chrono::microseconds(ahead), soonest) : soonest;
 }
