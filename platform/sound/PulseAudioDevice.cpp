@@ -575,12 +575,13 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     const auto now = Clock::now();
     const auto frameBytes = static_cast<long long>(FrameBytes(voice.streamChannels));
     const long long readFrames = info.read_index / frameBytes;
-    voice.indexOffset = info.write_index / frameBytes - voice.written;
+    // The server's index less this device's count: they part at a flush.
+    const long long indexOffset = info.write_index / frameBytes - voice.written;
     const long long rate = voice.streamRate;
     // Where the server's output is: what it read, less what its output still holds (the
     // PulseAudio daemon's sink renders a block ahead and says how much is left of it).
     const long long origin = NsOf(now) + static_cast<long long>(info.sink_usec) * 1000 -
-                             (readFrames - voice.indexOffset) * kNsPerSecond / rate;
+                             (readFrames - indexOffset) * kNsPerSecond / rate;
     voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
     const auto window = std::chrono::milliseconds(kClockWindowMs);
     DropReports(voice.reports, now - window);
@@ -661,30 +662,16 @@ std::optional<long long> PulseAudioDevice::FrameAt(const Voice &voice, Clock::ti
 void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> asked)
 {
     voice.playing = voice.tone;
-    const auto now = Clock::now();
-    const long long frames = static_cast<long long>(voice.playing->Frames());
-    const auto length = Length(*voice.playing);
-    const auto at = PlaceTime(voice, asked, now);
-    std::optional<long long> frame = voice.running ? FrameAt(voice, at) : std::nullopt;
-    if (!frame) {
-        // A stream just started, or one without enough reports yet: what it holds is dropped
-        // and the tone written next, so that it is read the moment the server reads again.
-        if (voice.running || voice.written > 0)
-            Flush(voice);
-        voice.toneStart = voice.written;
-        voice.toneStop = voice.toneStart + frames;
-        voice.soundsUntil = at + length;
-        const bool wasRunning = voice.running;
-        // A long tone: its first second now, the rest as the server asks.
-        const long long first = std::min<long long>(frames, voice.streamRate);
-        Feed(voice, static_cast<std::size_t>(first) * FrameBytes(voice.streamChannels));
-        if (!wasRunning)
-            Run(voice);
-        return;
-    }
-    voice.toneStart = *frame;
-    voice.toneStop = voice.toneStart + frames;
-    voice.soundsUntil = at + length;
+    const auto at = PlaceTime(voice, asked, Clock::now());
+    const std::optional<long long> frame = voice.running ? FrameAt(voice, at) : std::nullopt;
+    // A stream just started, or one without enough reports yet: what it holds is dropped and
+    // the tone written next, so that it is read the moment the server reads again.
+    const bool wasRunning = voice.running;
+    if (!frame && (voice.running || voice.written > 0))
+        Flush(voice);
+    voice.toneStart = frame ? *frame : voice.written;
+    voice.toneStop = voice.toneStart + static_cast<long long>(voice.playing->Frames());
+    voice.soundsUntil = at + Length(*voice.playing);
     Rewrite(voice, voice.toneStart);
     // The rest of the tone (of a long one, its first second) goes at once too: a busy moment
     // of this thread then cannot leave the server without it.
@@ -692,6 +679,8 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
         std::min(voice.toneStop, voice.toneStart + voice.streamRate) - voice.written;
     if (rest > 0)
         Feed(voice, static_cast<std::size_t>(rest) * FrameBytes(voice.streamChannels));
+    if (!wasRunning)
+        Run(voice);
 }
 
 // Silences the voice from the lead after `asked` on (or as soon as the stream allows): a tone

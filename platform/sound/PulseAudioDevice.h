@@ -140,12 +140,9 @@ private:
         bool playPending = false;         // "Play" came before the stream was ready
         bool running = false;             // uncorked and fed
         const char *streamName = nullptr; // what the server shows of it
-        // The server's index less this device's count (they part at a flush); known from
-        // the first report after the stream was made or flushed.
-        long long indexOffset = 0;
-        unsigned epoch = 0;       // counts flushes: a report asked for before one is stale
-        bool timingAsked = false; // a report is on its way
-        unsigned askedEpoch = 0;  // the epoch it was asked in
+        unsigned epoch = 0;               // counts flushes: a report asked for before one is stale
+        bool timingAsked = false;         // a report is on its way
+        unsigned askedEpoch = 0;          // the epoch it was asked in
         std::vector<Report> reports;
     };
 
