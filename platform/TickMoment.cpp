@@ -40,7 +40,12 @@ void NoteWake(const void *timer)
 TickScope::TickScope(const void *timer, Moment began)
     : timer_(timer), moment_(began), outer_(g_current)
 {
-    if (g_woken && g_woken->first == timer) {
+    if (outer_) {
+        // Ticked inside another tick's handler (its DoEvents, right after it asked this timer
+        // for work): the work is that tick's, and so is the moment, however long the handler
+        // ran before it let the events in.
+        moment_ = *outer_;
+    } else if (g_woken && g_woken->first == timer) {
         moment_ = g_woken->second;
         g_woken.reset();
     } else if (JustAfterAnotherTick(timer, began)) {

@@ -20,8 +20,8 @@ inline constexpr std::chrono::microseconds kChainedWithin{3000};
 // The moment of the tick whose handler runs now; none outside a tick (a click, a key).
 std::optional<Moment> CurrentTickMoment();
 
-// Marks a tick's handler from its start to its end; nested ticks (a handler that lets the
-// events run) restore the outer tick's moment when they end.
+// Marks a tick's handler from its start to its end. A tick nested in another's handler (one
+// that lets the events run) has the outer tick's moment, and restores it when it ends.
 // A sleeping timer is woken now: its next tick may belong to the tick just handled.
 void NoteWake(const void *timer);
 

@@ -535,8 +535,12 @@ void Timer::Tick()
         // A failing tick is reported and the next tick comes as usual.
         detail::RunHandler(form_, "a tick", Name(), tick_);
     }
-    if (*alive)
-        inHandler_ = false;
+    if (!*alive)
+        return;
+    inHandler_ = false;
+    // A sleeping timer that this tick gave work is woken now, not when the event loop next
+    // waits: the loop may paint first, and the woken tick must still count as this tick's.
+    WakeIdleTimers(false);
 }
 
 void Timer::Halt()

@@ -2,6 +2,7 @@
 // when there is work again, inside a handler's DoEvents or at the next round of the event
 // loop.
 #include "platform/Platform.h"
+#include "platform/TickMoment.h"
 #include "platform/forms/Controls.h"
 #include "platform/forms/Form.h"
 #include "support/TestSupport.h"
@@ -11,7 +12,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 using testsupport::RunEventLoop;
 
@@ -85,6 +88,55 @@ private Q_SLOTS:
         RunEventLoop(100);
         QCOMPARE(window.ticks, 2);
         QVERIFY(!window.work);
+    }
+
+    // A tick woken by another tick's work belongs to that tick's moment, whatever ran between
+    // the two: the handler's own work before its DoEvents, or the loop's other events (a
+    // repaint) before the next round. The sound output places a turn's tone by it.
+    void aWokenTickHasTheMomentOfTheTickThatWokeIt_data()
+    {
+        QTest::addColumn<bool>("inDoEvents");
+        QTest::newRow("in the handler's DoEvents") << true;
+        QTest::newRow("in the next round, after other events") << false;
+    }
+
+    void aWokenTickHasTheMomentOfTheTickThatWokeIt()
+    {
+        QFETCH(bool, inDoEvents);
+        TickerWindow window(1000);
+        for (int waited = 0; window.ticks == 0 && waited < 10'000; waited += 50)
+            RunEventLoop(50);
+        using platform::detail::CurrentTickMoment;
+        std::optional<platform::detail::Moment> woke;
+        std::optional<platform::detail::Moment> woken;
+        window.ticker.OnTimer([&] {
+            ++window.ticks;
+            window.work = false;
+            woken = CurrentTickMoment();
+        });
+        // Longer than a tick that merely follows another is allowed to be apart from it.
+        const auto busy = [] {
+            const auto until =
+                std::chrono::steady_clock::now() + 3 * platform::detail::kChainedWithin;
+            while (std::chrono::steady_clock::now() < until) {
+            }
+        };
+        window.mover.OnTimer([&] {
+            window.mover.SetEnabled(false);
+            woke = CurrentTickMoment();
+            busy();
+            window.work = true;
+            if (inDoEvents)
+                platform::DoEvents();
+            else
+                QTimer::singleShot(0, this, busy);
+        });
+        window.mover.SetInterval(5);
+        window.mover.SetEnabled(true);
+        QVERIFY(QTest::qWaitFor([&] { return woken.has_value(); }));
+        QVERIFY(woke.has_value());
+        QCOMPARE(woken->time_since_epoch().count(), woke->time_since_epoch().count());
+        QVERIFY(!CurrentTickMoment());
     }
 
     void keepsItsIntervalWhileWorkRemains()
