@@ -509,15 +509,16 @@ void PulseAudioDevice::OnPace(pa_mainloop_api *api, pa_time_event *event, const 
     // A stream that has just started has few reports yet: it is asked more often, so that
     // the first tones, a leg after the start, are already placed by many.
     const bool young = Clock::now() - device->runningSince_ < std::chrono::milliseconds(kYoungMs);
+    const int mean = young ? kYoungTimingUs : kTimingUs;
+    std::uniform_int_distribution<int> wait(mean / 2, mean + mean / 2);
     timeval when{};
     pa_gettimeofday(&when);
-    pa_timeval_add(&when,
-                   static_cast<pa_usec_t>(young ? kYoungTimingMs : kTimingMs) * PA_USEC_PER_MSEC);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(wait(device->paceDraw_)));
     api->time_restart(event, &when);
 }
 
-// Every kTimingMs while a stream runs: a report asked of each running stream, and the streams
-// parked once tones are no longer in use.
+// About every kTimingUs while a stream runs: a report asked of each running stream, and the
+// streams parked once tones are no longer in use.
 void PulseAudioDevice::Pace()
 {
     const bool inUse = InUse();
@@ -543,12 +544,14 @@ void PulseAudioDevice::Pace()
 
 // The server asks for no more than its queue; the stream is kept kAheadMs ahead of its
 // reading all the same, so that this thread can be held up that long by a busy machine
-// without the server running dry in the middle of a tone.
+// without the server running dry in the middle of a tone. It is topped up in pieces of a
+// report's average wait at least, however often reports are asked for.
 void PulseAudioDevice::KeepAhead(Voice &voice)
 {
     const std::optional<long long> ahead =
         FrameAt(voice, Clock::now() + std::chrono::milliseconds(kAheadMs));
-    if (ahead && *ahead > voice.written)
+    const long long piece = voice.streamRate * kTimingUs / 1'000'000;
+    if (ahead && *ahead >= voice.written + piece)
         Feed(voice,
              static_cast<std::size_t>(*ahead - voice.written) * FrameBytes(voice.streamChannels));
 }

@@ -12,8 +12,8 @@
 // as long as a desktop's own cycle instead of shortening every other program's cycle to
 // theirs.
 //
-// Where the stream's samples are is learnt from the server's timing reports, asked for every
-// kTimingMs while a stream runs: each says how far the server has read and how much its
+// Where the stream's samples are is learnt from the server's timing reports, asked for about
+// every kTimingUs while a stream runs: each says how far the server has read and how much its
 // output still holds, and the earliest moment consistent with all the reports of the last
 // kClockWindowMs is taken as where the stream's first sample was (the server reads in whole
 // cycles, so any one report can only be late). A server that falls a whole cycle behind
@@ -40,6 +40,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -62,11 +63,14 @@ public:
     static constexpr int kTargetQueueMs = 90;
     // How far ahead of the server's reading a running stream is kept written.
     static constexpr int kAheadMs = 200;
-    // How often a running stream asks the server where it is reading.
-    static constexpr int kTimingMs = 10;
-    // For this long after a stream starts, every kYoungTimingMs.
+    // How often a running stream asks the server where it is reading, on average: each wait
+    // is drawn between half and one and a half times this, so that the reports fall at every
+    // point of the server's cycle and not, at a steady pace that happens to fit the cycle,
+    // always at the same few.
+    static constexpr int kTimingUs = 10'000;
+    // For this long after a stream starts, every kYoungTimingUs.
     static constexpr int kYoungMs = 1000;
-    static constexpr int kYoungTimingMs = 2;
+    static constexpr int kYoungTimingUs = 1'000;
     // The reports taken together to find where reading began.
     static constexpr int kClockWindowMs = 4000;
     // The reports that tell whether the server has fallen behind.
@@ -204,6 +208,7 @@ private:
     ToneCache cache_;
     Clock::time_point lastUse_{};
     Clock::time_point runningSince_{};  // when a stream last started running
+    std::minstd_rand paceDraw_;         // the waits between reports
     std::vector<std::int16_t> scratch_; // a rendered stretch on its way to the server
 };
 
