@@ -402,10 +402,10 @@ void PulseAudioDevice::Run(Voice &voice)
         return;
     // While it was corked the server's reading stood still: what was known of it is stale.
     voice.reports.clear();
+    voice.learningSince = Clock::now();
     Feed(voice, pa_stream_writable_size(voice.stream));
     Forget(pa_stream_cork(voice.stream, 0, nullptr, nullptr));
     voice.running = true;
-    runningSince_ = Clock::now();
     if (!pace_) {
         pa_mainloop_api *api = pa_threaded_mainloop_get_api(loop_);
         pace_ = api->time_new(api, nullptr, &PulseAudioDevice::OnPace, this);
@@ -432,6 +432,7 @@ void PulseAudioDevice::Flush(Voice &voice)
     Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
     ++voice.epoch;
     voice.reports.clear();
+    voice.learningSince = Clock::now();
 }
 
 // The stream's frames from `from` for `frames`, as they must sound, into scratch_: the placed
@@ -488,7 +489,9 @@ void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
 // then a tone sounds as soon as the server reads again.
 void PulseAudioDevice::OnStreamLostPace(pa_stream *, void *user)
 {
-    static_cast<Voice *>(user)->reports.clear();
+    auto *voice = static_cast<Voice *>(user);
+    voice->reports.clear();
+    voice->learningSince = Clock::now();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -500,15 +503,19 @@ void PulseAudioDevice::OnPace(pa_mainloop_api *api, pa_time_event *event, const 
     auto *device = static_cast<PulseAudioDevice *>(user);
     device->Pace();
     bool running = false;
-    for (auto &voice : device->voices_)
+    bool young = false;
+    const auto now = Clock::now();
+    for (auto &voice : device->voices_) {
         running = running || voice->running;
+        // A stream that has just started (or moved, or stalled) has few reports yet: it is
+        // asked more often, so that the first tones, a leg later, are placed by many.
+        young = young || (voice->running &&
+                          now - voice->learningSince < std::chrono::milliseconds(kYoungMs));
+    }
     if (!running) {
         api->time_restart(event, nullptr);
         return;
     }
-    // A stream that has just started has few reports yet: it is asked more often, so that
-    // the first tones, a leg after the start, are already placed by many.
-    const bool young = Clock::now() - device->runningSince_ < std::chrono::milliseconds(kYoungMs);
     const int mean = young ? kYoungTimingUs : kTimingUs;
     std::uniform_int_distribution<int> wait(mean / 2, mean + mean / 2);
     timeval when{};

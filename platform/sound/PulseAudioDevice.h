@@ -68,7 +68,8 @@ public:
     // point of the server's cycle and not, at a steady pace that happens to fit the cycle,
     // always at the same few.
     static constexpr int kTimingUs = 10'000;
-    // For this long after a stream starts, every kYoungTimingUs.
+    // For this long after a stream starts, or after what was known of its server's reading
+    // was dropped (a move, a stall), every kYoungTimingUs.
     static constexpr int kYoungMs = 1000;
     static constexpr int kYoungTimingUs = 1'000;
     // The reports taken together to find where reading began.
@@ -148,6 +149,7 @@ private:
         bool timingAsked = false;         // a report is on its way
         unsigned askedEpoch = 0;          // the epoch it was asked in
         std::vector<Report> reports;
+        Clock::time_point learningSince{}; // when the reports last started afresh
     };
 
     // All of these run with the library's lock held.
@@ -207,7 +209,6 @@ private:
     Voice spare_;
     ToneCache cache_;
     Clock::time_point lastUse_{};
-    Clock::time_point runningSince_{};  // when a stream last started running
     std::minstd_rand paceDraw_;         // the waits between reports
     std::vector<std::int16_t> scratch_; // a rendered stretch on its way to the server
 };

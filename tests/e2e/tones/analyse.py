@@ -45,6 +45,9 @@ then hold for the turns judged, and every tone heard must still be a turn's own,
                                       sample: each must instead sound in one piece exactly as
                                       long as its file sounds (within RESAMPLED_SLACK frames),
                                       with nothing of it held back or broken off
+  --sink-pace                         the sink keeps its own pace, not the monotonic clock's
+                                      (the PulseAudio daemon's null sink): measured over the
+                                      program's tones, and the onsets taken by it
 Times NS are CLOCK_MONOTONIC nanoseconds, as in TURNS.log.
 Prints a summary and exits 1 when anything fails, 2 when the input cannot be used."""
 import argparse
@@ -212,6 +215,7 @@ def parse_arguments():
     parser.add_argument('--sound')
     parser.add_argument('--min-tones', type=int, default=MIN_TONES)
     parser.add_argument('--resampled', action='store_true')
+    parser.add_argument('--sink-pace', action='store_true')
     parser.add_argument('--max-spread-ms', type=float, default=MAX_SPREAD_MS)
     parser.add_argument('--max-onset-ms', type=float)
     parser.add_argument('--max-turn-gap-ms', type=float, default=MAX_TURN_GAP_MS)
@@ -255,18 +259,49 @@ def percentile(values, share):
     return ordered[low] + (ordered[high] - ordered[low]) * (at - low)
 
 
+def sink_clock(stamps, first, last, paced):
+    """The monotonic moment at which a recorded frame left the sink, as a function.
+
+    Each read bounds the moment its frames left from above. PipeWire's null sink keeps the
+    monotonic clock's pace: the tightest bound over the whole recording places every frame.
+    The PulseAudio daemon's (`paced`) counts its blocks in whole microseconds and so runs
+    fast, by up to a tenth of a millisecond a second on a busy machine, as a sound card's
+    crystal may: there the tightest bound of each second, from frame `first` to `last` (the
+    program's tones; the daemon's sink changes its block as streams come and go, which
+    moves the bounds by milliseconds), gives a line whose slope is the sink's pace, moved
+    down to the tightest bound there."""
+    span = [(end, ns) for end, ns in stamps if first <= end <= last] if paced else []
+    pieces = {}
+    for end, ns in span:
+        bound = ns - end * 1e9 / RATE
+        if end // RATE not in pieces or bound < pieces[end // RATE][1]:
+            pieces[end // RATE] = (end, bound)
+    if len(pieces) < 4:
+        span = stamps
+        slope = 0.0
+    else:
+        xs = [end for end, _ in pieces.values()]
+        ys = [bound for _, bound in pieces.values()]
+        mean_x = statistics.fmean(xs)
+        mean_y = statistics.fmean(ys)
+        slope = sum((x - mean_x) * (y - mean_y) for x, y in zip(xs, ys)) / \
+            sum((x - mean_x) ** 2 for x in xs)
+    place = min(ns - end * 1e9 / RATE - slope * end for end, ns in span)
+    return lambda frame: place + frame * (1e9 / RATE + slope)
+
+
 def check_beat(delays, stamps, args, failures):
     """The tones against their turns' ticks: a constant time after the tick, the same on
     both sides, so that the time between two tones is the time between their turns.
 
     Measured on the sink's own clock, its frames: the recording's frame count is exact, while
     the moments its reads arrive move by up to a block of the sink as the server hands out its
-    monitor's blocks. The frames are put on the monotonic clock once, by the reads' tightest
-    bound over the whole recording."""
+    monitor's blocks. The frames are put on the monotonic clock by sink_clock."""
     if not delays:
         return
-    first_out = min(ns - end * 1e9 / RATE for end, ns in stamps)
-    onsets = [(first_out + start * 1e9 / RATE - tick) / 1e6 for start, _, tick in delays]
+    out_at = sink_clock(stamps, min(start for start, _, _ in delays),
+                        max(start for start, _, _ in delays), args.sink_pace)
+    onsets = [(out_at(start) - tick) / 1e6 for start, _, tick in delays]
     median = statistics.median(onsets)
     spread = percentile(onsets, 0.99) - percentile(onsets, 0.01)
     print('onset after the turn\'s tick: median %.2f ms, min %.2f, max %.2f, spread (p99 - p1) '

@@ -289,7 +289,9 @@ told_nothing() {
 }
 
 analyse() {
-    python3 "$here/analyse.py" "$@" "$left_wav" "$right_wav"
+    local pace=()
+    [ "$sound_session_server" = pulseaudio ] && pace=(--sink-pace)
+    python3 "$here/analyse.py" "${pace[@]}" "$@" "$left_wav" "$right_wav"
 }
 
 # ---------------------------------------------------------------------------------------
