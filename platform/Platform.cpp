@@ -1,5 +1,6 @@
 #include "Platform.h"
 
+#include "ScreenAwake.h"
 #include "SeamState.h"
 
 #include "forms/Controls.h"
@@ -98,6 +99,7 @@ void EndProgramAtOnce()
         hook();
         return;
     }
+    LetGoOfScreenBeforeEnd();
     std::fflush(nullptr);
     std::_Exit(0);
 }

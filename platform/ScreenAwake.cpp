@@ -11,9 +11,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSet>
+#include <QThread>
 #include <QVariantMap>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <utility>
 
 // Last: the X headers define names (None, Bool, Status) that the toolkit's headers use.
@@ -32,18 +35,23 @@ constexpr unsigned kInhibitIdle = 8;
 // A service started on demand by the bus may take a few seconds to answer; the window's
 // thread never waits for it.
 constexpr int kAnswerTimeoutMs = 10000;
+// How long the program's end waits for the desktop to take a release, and for the answer to a
+// request still on its way (so as to let go of what it grants).
+constexpr std::chrono::milliseconds kEndWait{500};
 
 // The ways to hold the screen, in the order they are tried.
 enum class Way { Nothing, Portal, ScreenSaver, XServer };
 
 struct Hold
 {
-    bool wanted = false;    // the program asks for the hold
-    bool asking = false;    // a request is on its way to the desktop
-    Way way = Way::Nothing; // the way the hold stands, if it does
+    bool wanted = false;         // the program asks for the hold
+    bool asking = false;         // a request is on its way to the desktop
+    Way way = Way::Nothing;      // the way the hold stands, if it does
+    Way askedWay = Way::Nothing; // the way of the request on its way
     QString portalRequest;
     uint cookie = 0;
-    QSet<QString> told; // refusals told on standard error already
+    std::optional<QDBusPendingCall> pending; // the last call sent
+    QSet<QString> told;                      // refusals told on standard error already
 };
 
 Hold &State()
@@ -100,8 +108,9 @@ void TellRefusal(const QDBusMessage &reply)
 void Send(const QDBusMessage &call, std::function<void(const QDBusMessage &)> answered)
 {
     QObject *context = QCoreApplication::instance();
-    auto *watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(call, kAnswerTimeoutMs), context);
+    const QDBusPendingCall sent = QDBusConnection::sessionBus().asyncCall(call, kAnswerTimeoutMs);
+    State().pending = sent;
+    auto *watcher = new QDBusPendingCallWatcher(sent, context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
                      [watcher, answered = std::move(answered)] {
                          answered(watcher->reply());
@@ -163,21 +172,30 @@ bool SuspendXScreenSaver(bool suspend)
 void Ask(Way way);
 void LetGo();
 
-// The desktop's answer to a request for the hold: the hold stands, or the next way is tried.
-void Answered(Way way, const QDBusMessage &reply)
+// Whether the desktop granted the hold asked for this way; it then stands.
+bool Granted(Way way, const QDBusMessage &reply)
 {
     Hold &hold = State();
     hold.asking = false;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        TellRefusal(reply);
-        Ask(way == Way::Portal ? Way::ScreenSaver : Way::XServer);
-        return;
-    }
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
     hold.way = way;
     if (way == Way::Portal)
         hold.portalRequest = reply.arguments().constFirst().value<QDBusObjectPath>().path();
     else
         hold.cookie = reply.arguments().constFirst().toUInt();
+    return true;
+}
+
+// The desktop's answer to a request for the hold: the hold stands, or the next way is tried.
+void Answered(Way way, const QDBusMessage &reply)
+{
+    if (!Granted(way, reply)) {
+        TellRefusal(reply);
+        Ask(way == Way::Portal ? Way::ScreenSaver : Way::XServer);
+        return;
+    }
+    Hold &hold = State();
     // The program stopped asking while the answer was on its way: let go at once.
     if (!hold.wanted)
         LetGo();
@@ -199,6 +217,7 @@ void Ask(Way way)
         return;
     }
     hold.asking = true;
+    hold.askedWay = way;
     Send(InhibitCall(way), [way](const QDBusMessage &reply) { Answered(way, reply); });
 }
 
@@ -214,7 +233,35 @@ void LetGo()
     }
 }
 
+// Whether the last call sent was answered (or failed) within `within`. The bus's own thread
+// takes the answer; the window's thread only looks.
+bool AnsweredWithin(std::chrono::milliseconds within)
+{
+    const Hold &hold = State();
+    const auto until = std::chrono::steady_clock::now() + within;
+    while (hold.pending && !hold.pending->isFinished()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        QThread::msleep(2);
+    }
+    return true;
+}
+
 } // namespace
+
+void LetGoOfScreenBeforeEnd()
+{
+    Hold &hold = State();
+    hold.wanted = false;
+    if (hold.asking) {
+        if (!AnsweredWithin(kEndWait))
+            return;
+        Granted(hold.askedWay, hold.pending->reply());
+    }
+    if (hold.way == Way::Portal || hold.way == Way::ScreenSaver)
+        LetGo();
+    AnsweredWithin(kEndWait);
+}
 
 void HoldScreenAwake(bool hold)
 {

@@ -15,4 +15,9 @@ namespace platform {
 // they receive each request instead.
 void HoldScreenAwake(bool hold);
 
+// For a program that ends at once (Quit): a release sent a moment ago, or the answer to a
+// request still on its way, is seen through first, for half a second at most each, so that
+// the desktop hears the hold let go from the program itself.
+void LetGoOfScreenBeforeEnd();
+
 } // namespace platform
