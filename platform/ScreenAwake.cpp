@@ -54,10 +54,12 @@ struct Hold
     QSet<QString> told;                      // refusals told on standard error already
 };
 
+// Never destroyed: a call still on its way when the program ends must not be cancelled
+// after the bus library has gone.
 Hold &State()
 {
-    static Hold hold;
-    return hold;
+    static Hold *const hold = new Hold;
+    return *hold;
 }
 
 // The session bus, where one is to be had. Without an address or a bus at the usual place in
