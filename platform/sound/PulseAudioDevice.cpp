@@ -18,24 +18,8 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kSampleBytes = sizeof(std::int16_t);
-constexpr long long kNsPerSecond = 1'000'000'000;
-// Reports enough to place a tone by: a few cycles' worth.
-constexpr std::size_t kLeastReports = 4;
 constexpr std::chrono::milliseconds kLead{PulseAudioDevice::kLeadMs};
 constexpr std::chrono::milliseconds kSoonest{PulseAudioDevice::kSoonestMs};
-// The server's output's hold ahead of its reading is counted in steps of this much.
-constexpr long long kAheadStepUs = 10'000;
-// Early reports passed over in finding where the stream's first sample was.
-constexpr std::size_t kOutliers = 2;
-// Recent reports that all put the start of reading this much later than the older ones tell
-// of a server that fell behind (by a cycle of its graph: 20 ms and more), where they follow a
-// history at least as long.
-constexpr long long kStepNs = 15'000'000;
-
-long long NsOf(std::chrono::steady_clock::time_point when)
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-}
 
 std::size_t FrameBytes(int channels)
 {
@@ -281,7 +265,7 @@ void PulseAudioDevice::TakeSpare(Voice &voice)
     voice.written = spare_.written;
     voice.running = false;
     voice.epoch = spare_.epoch + 1; // a report the spare asked for is not the voice's
-    voice.reports.clear();
+    voice.clock.Restart(Clock::now());
     spare_.stream = nullptr;
     spare_.streamReady = false;
     Watch(voice.stream, &voice);
@@ -320,7 +304,7 @@ void PulseAudioDevice::ConnectStream(Voice &voice, int rate, int channels)
     voice.streamReady = false;
     voice.running = false;
     voice.written = 0;
-    voice.reports.clear();
+    voice.clock.Restart(Clock::now());
 }
 
 void PulseAudioDevice::DropStream(Voice &voice)
@@ -330,7 +314,7 @@ void PulseAudioDevice::DropStream(Voice &voice)
     voice.playing = nullptr;
     voice.playPending = false;
     voice.timingAsked = false;
-    voice.reports.clear();
+    voice.clock.Restart(Clock::now());
     if (!voice.stream)
         return;
     pa_stream *stream = voice.stream;
@@ -401,8 +385,7 @@ void PulseAudioDevice::Run(Voice &voice)
     if (!voice.stream || !voice.streamReady || voice.running)
         return;
     // While it was corked the server's reading stood still: what was known of it is stale.
-    voice.reports.clear();
-    voice.learningSince = Clock::now();
+    voice.clock.Restart(Clock::now());
     Feed(voice, pa_stream_writable_size(voice.stream));
     Forget(pa_stream_cork(voice.stream, 0, nullptr, nullptr));
     voice.running = true;
@@ -431,8 +414,7 @@ void PulseAudioDevice::Flush(Voice &voice)
 {
     Forget(pa_stream_flush(voice.stream, nullptr, nullptr));
     ++voice.epoch;
-    voice.reports.clear();
-    voice.learningSince = Clock::now();
+    voice.clock.Restart(Clock::now());
 }
 
 // The stream's frames from `from` for `frames`, as they must sound, into scratch_: the placed
@@ -489,9 +471,7 @@ void PulseAudioDevice::OnStreamWrite(pa_stream *, std::size_t bytes, void *user)
 // then a tone sounds as soon as the server reads again.
 void PulseAudioDevice::OnStreamLostPace(pa_stream *, void *user)
 {
-    auto *voice = static_cast<Voice *>(user);
-    voice->reports.clear();
-    voice->learningSince = Clock::now();
+    static_cast<Voice *>(user)->clock.Restart(Clock::now());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -510,7 +490,7 @@ void PulseAudioDevice::OnPace(pa_mainloop_api *api, pa_time_event *event, const 
         // A stream that has just started (or moved, or stalled) has few reports yet: it is
         // asked more often, so that the first tones, a leg later, are placed by many.
         young = young || (voice->running &&
-                          now - voice->learningSince < std::chrono::milliseconds(kYoungMs));
+                          now - voice->clock.Since() < std::chrono::milliseconds(kYoungMs));
     }
     if (!running) {
         api->time_restart(event, nullptr);
@@ -574,61 +554,16 @@ void PulseAudioDevice::OnTiming(pa_stream *stream, int success, void *user)
         voice->device->TakeReport(*voice, *info);
 }
 
-// A report: where the server reads now. The moment reading began, by this report, is the
-// report's own moment less the time the frames read so far take; a report that came late
-// (the server reads whole cycles ahead, a reply waits its turn) only puts it later, so the
-// earliest of the recent ones is taken.
+// A report: where the server reads now, in this device's count of the stream's frames.
 void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
 {
     if (info.read_index_corrupt || info.write_index_corrupt)
         return;
-    const auto now = Clock::now();
     const auto frameBytes = static_cast<long long>(FrameBytes(voice.streamChannels));
-    const long long readFrames = info.read_index / frameBytes;
     // The server's index less this device's count: they part at a flush.
     const long long indexOffset = info.write_index / frameBytes - voice.written;
-    const long long rate = voice.streamRate;
-    // Where the server's output is: what it read, less what its output still holds (the
-    // PulseAudio daemon's sink renders a block ahead and says how much is left of it).
-    const long long origin = NsOf(now) + static_cast<long long>(info.sink_usec) * 1000 -
-                             (readFrames - indexOffset) * kNsPerSecond / rate;
-    voice.reports.push_back({now, origin, static_cast<long long>(info.sink_usec)});
-    const auto window = std::chrono::milliseconds(kClockWindowMs);
-    DropReports(voice.reports, now - window);
-    // A server that fell behind for a cycle (a busy machine can make it miss one) reads
-    // everything a cycle later from then on: its recent reports all say so, and the older
-    // ones, which no longer hold, go.
-    const auto recent = now - std::chrono::milliseconds(kRecentMs);
-    if (voice.reports.front().at < recent - std::chrono::milliseconds(kRecentMs) &&
-        EarliestOrigin(voice.reports, recent) - EarliestOrigin(voice.reports, {}) > kStepNs)
-        DropReports(voice.reports, recent);
-}
-
-// The earliest moment at which the stream's first sample was by the reports since `since`:
-// the third earliest, so that a report or two that came out early (a server that read ahead
-// while it started or moved a stream) cannot set the tones early or late for a whole window.
-long long PulseAudioDevice::EarliestOrigin(const std::vector<Report> &reports,
-                                           Clock::time_point since)
-{
-    std::vector<long long> origins;
-    origins.reserve(reports.size());
-    for (const Report &report : reports) {
-        if (report.at >= since)
-            origins.push_back(report.originNs);
-    }
-    if (origins.empty())
-        return std::numeric_limits<long long>::max();
-    const auto at = origins.begin() + static_cast<std::ptrdiff_t>(
-                                          std::min<std::size_t>(kOutliers, origins.size() - 1));
-    std::nth_element(origins.begin(), at, origins.end());
-    return *at;
-}
-
-void PulseAudioDevice::DropReports(std::vector<Report> &reports, Clock::time_point before)
-{
-    reports.erase(std::remove_if(reports.begin(), reports.end(),
-                                 [&](const Report &r) { return r.at < before; }),
-                  reports.end());
+    voice.clock.Take(Clock::now(), info.read_index / frameBytes - indexOffset,
+                     static_cast<long long>(info.sink_usec), voice.streamRate);
 }
 
 // Where what is asked for at `asked` goes in the stream: the lead after the tick that asked,
@@ -640,28 +575,16 @@ PulseAudioDevice::Clock::time_point
 PulseAudioDevice::PlaceTime(const Voice &voice, std::optional<Clock::time_point> asked,
                             Clock::time_point now)
 {
-    // Over the last second's reports, and in whole steps of kAheadStepUs: the daemon's sink
-    // changes its block as streams come and go, and the tones must not move with the moment
-    // at which each report happened to catch it.
-    long long ahead = 0;
-    const auto recent = now - std::chrono::seconds(1);
-    for (const Report &report : voice.reports) {
-        if (report.at >= recent)
-            ahead = std::max(ahead, report.sinkUs);
-    }
-    ahead = (ahead + kAheadStepUs - 1) / kAheadStepUs * kAheadStepUs;
+    const long long ahead = voice.clock.AheadUs(now);
     const auto soonest = now + kSoonest + std::chrono::microseconds(ahead);
     return asked ? std::max(*asked + kLead + std::chrono::microseconds(ahead), soonest) : soonest;
 }
 
 // The stream's frame that the server reads at `when`, by its recent reports; none while they
 // are too few to tell.
-std::optional<long long> PulseAudioDevice::FrameAt(const Voice &voice, Clock::time_point when) const
+std::optional<long long> PulseAudioDevice::FrameAt(const Voice &voice, Clock::time_point when)
 {
-    if (voice.reports.size() < kLeastReports)
-        return std::nullopt;
-    const long long origin = EarliestOrigin(voice.reports, {});
-    return (NsOf(when) - origin) * voice.streamRate / kNsPerSecond;
+    return voice.clock.FrameAt(when, voice.streamRate);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -12,13 +12,9 @@
 // as long as a desktop's own cycle instead of shortening every other program's cycle to
 // theirs.
 //
-// Where the stream's samples are is learnt from the server's timing reports, asked for about
-// every kTimingUs while a stream runs: each says how far the server has read and how much its
-// output still holds, and the earliest moment consistent with all the reports of the last
-// kClockWindowMs is taken as where the stream's first sample was (the server reads in whole
-// cycles, so any one report can only be late). A server that falls a whole cycle behind
-// shows it in every report of kRecentMs, and is followed from then on; a stream that moves to
-// another output, whose output is suspended or that ran dry learns it all afresh.
+// Where the stream's samples are is learnt from the server's timing reports (ReadClock), asked
+// for about every kTimingUs while a stream runs; a stream that moves to another output, whose
+// output is suspended or that ran dry learns it all afresh.
 //
 // A tone asked for outside a tick (the settings window's preview) has no beat to keep and
 // sounds kSoonestMs after it was asked for, the soonest the stream allows, as does a tick's
@@ -34,6 +30,7 @@
 #pragma once
 
 #include "AudioDevice.h"
+#include "ReadClock.h"
 #include "ToneFile.h"
 
 #include <chrono>
@@ -72,10 +69,6 @@ public:
     // was dropped (a move, a stall), every kYoungTimingUs.
     static constexpr int kYoungMs = 1000;
     static constexpr int kYoungTimingUs = 1'000;
-    // The reports taken together to find where reading began.
-    static constexpr int kClockWindowMs = 4000;
-    // The reports that tell whether the server has fallen behind.
-    static constexpr int kRecentMs = 500;
     // The lead: from the moment a tone is asked for to the moment the server reads its first
     // samples, beyond what the server says its output holds ahead of its reading. Room for
     // the tone to reach the server before it reads there, also on a busy machine. What the
@@ -122,12 +115,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Report
-    {
-        Clock::time_point at;
-        long long originNs; // where reading began, by this report
-        long long sinkUs;   // what the server's output held ahead of its reading
-    };
     struct Voice
     {
         PulseAudioDevice *device = nullptr;
@@ -148,8 +135,7 @@ private:
         unsigned epoch = 0;               // counts flushes: a report asked for before one is stale
         bool timingAsked = false;         // a report is on its way
         unsigned askedEpoch = 0;          // the epoch it was asked in
-        std::vector<Report> reports;
-        Clock::time_point learningSince{}; // when the reports last started afresh
+        ReadClock clock;                  // where the server reads the stream
     };
 
     // All of these run with the library's lock held.
@@ -174,11 +160,9 @@ private:
     void Render(const Voice &voice, long long from, std::size_t frames);
     void Feed(Voice &voice, std::size_t bytes);
     void KeepAhead(Voice &voice);
-    std::optional<long long> FrameAt(const Voice &voice, Clock::time_point when) const;
+    static std::optional<long long> FrameAt(const Voice &voice, Clock::time_point when);
     static Clock::time_point PlaceTime(const Voice &voice, std::optional<Clock::time_point> asked,
                                        Clock::time_point now);
-    static long long EarliestOrigin(const std::vector<Report> &reports, Clock::time_point since);
-    static void DropReports(std::vector<Report> &reports, Clock::time_point before);
     void TakeReport(Voice &voice, const pa_timing_info &info);
     void Touch();
     void Pace();

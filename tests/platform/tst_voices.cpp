@@ -6,6 +6,7 @@
 #include "platform/Seams.h"
 #include "platform/forms/CommonDialog.h"
 #include "platform/sound/PulseAudioDevice.h"
+#include "platform/sound/ReadClock.h"
 #include "platform/sound/SdlAudioDevice.h"
 #include "platform/sound/SoundOutput.h"
 #include "settings/frmSettings.h"
@@ -15,8 +16,11 @@
 #include <QFile>
 #include <QTest>
 
+#include <chrono>
+#include <cmath>
 #include <initializer_list>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 
@@ -52,6 +56,43 @@ std::unique_ptr<platform::AudioDevice> MakeDevice(const QString &kind)
         return std::make_unique<platform::PulseAudioDevice>();
     return std::make_unique<platform::SoundOutput>();
 }
+
+// A sound server as the reports show it: from `firstRead` on it takes a cycle of `cycle`
+// frames at a time at 44.1 kHz, except for the cycles it misses from `stall` on; each report
+// reaches the program some time after the moment it describes.
+struct ServerModel
+{
+    using Clock = platform::ReadClock::Clock;
+    static constexpr int kRate = 44100;
+    Clock::time_point firstRead;
+    int cycle = 1024;
+    Clock::time_point stall = Clock::time_point::max();
+    int missed = 0;
+
+    Clock::duration CycleLength() const
+    {
+        return std::chrono::nanoseconds(static_cast<long long>(cycle) * 1'000'000'000 / kRate);
+    }
+    // Frames read by `when`: each cycle takes its frames at its start.
+    long long ReadBy(Clock::time_point when) const
+    {
+        if (when < firstRead)
+            return 0;
+        const auto cyclesBy = [&](Clock::time_point t) -> long long {
+            return (t - firstRead) / CycleLength() + 1;
+        };
+        long long cycles = cyclesBy(when);
+        if (when >= stall) // it stands still for the cycles it misses, then reads on
+            cycles = std::max(cycles - missed, cyclesBy(stall));
+        return cycles * cycle;
+    }
+    // The frame read at `when`, by the same count (the end of the cycle that reads it).
+    double FrameAt(Clock::time_point when) const
+    {
+        const auto shift = when >= stall ? missed * CycleLength() : Clock::duration{};
+        return std::chrono::duration<double>(when - firstRead - shift).count() * kRate + cycle;
+    }
+};
 
 } // namespace
 
@@ -150,6 +191,68 @@ private Q_SLOTS:
         QVERIFY(GivesOut(output, {1, 3}));
         QVERIFY(output.Open(3, tone_).ok);
         QVERIFY(output.Open(1, tone_).ok);
+    }
+
+    // The frame that the sound server reads at a given moment, as learnt from its timing
+    // reports, however the reports fall: never one that it reads later than that moment (the
+    // tone placed there would sound late), and less than a millisecond before it. A report
+    // comes back some time after the moment it tells of, so it can only put reading late.
+    void readClockFindsWhereTheServerReads_data()
+    {
+        QTest::addColumn<int>("cycle");
+        QTest::addColumn<int>("firstReadMs");
+        QTest::addColumn<int>("reportUs");
+        QTest::addColumn<int>("stallMs");
+        QTest::addColumn<int>("checkMs");
+        // A desktop's cycle, asked every 10 ms as a running stream is.
+        QTest::newRow("cycles of 1024, reports every 10 ms") << 1024 << 20 << 10000 << -1 << 3000;
+        QTest::newRow("cycles of 2048, reports every 10 ms") << 2048 << 40 << 10000 << -1 << 3000;
+        // Asked every millisecond from the moment the stream starts, and read first a little
+        // more than a cycle later: the first few reports come before any reading, and must not
+        // put its start at their own moments.
+        QTest::newRow("young stream, first read after a cycle") << 1024 << 27 << 1000 << -1 << 300;
+        QTest::newRow("young stream, first read after two") << 1024 << 52 << 1000 << -1 << 300;
+        // A server that missed two cycles reads everything two cycles later from then on.
+        QTest::newRow("server fell behind") << 1024 << 20 << 10000 << 1500 << 3000;
+    }
+    void readClockFindsWhereTheServerReads()
+    {
+        QFETCH(int, cycle);
+        QFETCH(int, firstReadMs);
+        QFETCH(int, reportUs);
+        QFETCH(int, stallMs);
+        QFETCH(int, checkMs);
+        using namespace std::chrono;
+        using Clock = platform::ReadClock::Clock;
+        const Clock::time_point start = Clock::time_point{} + hours(1);
+        ServerModel server;
+        server.cycle = cycle;
+        server.firstRead = start + milliseconds(firstReadMs);
+        if (stallMs >= 0) {
+            server.stall = start + milliseconds(stallMs);
+            server.missed = 2;
+        }
+        std::mt19937 draw(7);
+        std::uniform_int_distribution<int> wait(reportUs / 2, reportUs + reportUs / 2);
+        std::uniform_int_distribution<int> lateness(20, 300); // µs on the way back
+        platform::ReadClock clock;
+        clock.Restart(start);
+        double earliestMs = 0;
+        double latestMs = 0;
+        for (Clock::time_point at = start; at < start + milliseconds(checkMs + 1000);
+             at += microseconds(wait(draw))) {
+            clock.Take(at + microseconds(lateness(draw)), server.ReadBy(at), 0, ServerModel::kRate);
+            if (at < start + milliseconds(checkMs))
+                continue;
+            const std::optional<long long> frame = clock.FrameAt(at, ServerModel::kRate);
+            QVERIFY(frame);
+            const double offMs =
+                (static_cast<double>(*frame) - server.FrameAt(at)) * 1000.0 / ServerModel::kRate;
+            earliestMs = std::min(earliestMs, offMs);
+            latestMs = std::max(latestMs, offMs);
+        }
+        QVERIFY2(earliestMs > -1.0 && latestMs < 0.1,
+                 qPrintable(QString("from %1 to %2 ms off").arg(earliestMs).arg(latestMs)));
     }
 
 private:
