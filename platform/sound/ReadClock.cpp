@@ -16,6 +16,10 @@ constexpr std::size_t kOutliers = 2;
 // of a server that fell behind (by a cycle of its graph: 20 ms and more), where they follow a
 // history at least as long.
 constexpr long long kStepNs = 15'000'000;
+// Of the recent reports that tell of a server that fell behind, those of the last this many ms:
+// the earlier ones may have caught it waking, as it read the cycle then due at once, before it
+// kept to its new pace.
+constexpr int kSettledMs = 250;
 // The server's output's hold ahead of its reading is counted in steps of this much.
 constexpr long long kAheadStepUs = 10'000;
 
@@ -52,12 +56,16 @@ void ReadClock::Take(Clock::time_point now, long long readFrame, long long sinkU
     reports_.push_back({now, origin, sinkUs});
     DropBefore(now - std::chrono::milliseconds(kWindowMs));
     // A server that fell behind for a cycle (a busy machine can make it miss one) reads
-    // everything a cycle later from then on: its recent reports all say so, and the older
-    // ones, which no longer hold, go.
+    // everything a cycle later from then on: its recent reports all say so. The older ones no
+    // longer hold, nor do those it made as it woke, which lie between its old pace and its new
+    // one: they go, and the server is asked as often as for a stream just started, so that
+    // where it reads now is soon known as closely as before.
     const auto recent = now - std::chrono::milliseconds(kRecentMs);
     if (reports_.front().at < recent - std::chrono::milliseconds(kRecentMs) &&
-        EarliestOrigin(recent) - EarliestOrigin({}) > kStepNs)
-        DropBefore(recent);
+        EarliestOrigin(recent) - EarliestOrigin({}) > kStepNs) {
+        DropBefore(now - std::chrono::milliseconds(kSettledMs));
+        since_ = now;
+    }
 }
 
 // The earliest moment at which the stream's first sample was by the reports since `since`:

@@ -43,7 +43,7 @@ public:
     // whole steps of 10 ms: the PulseAudio daemon's sink changes its block as streams come and
     // go, and the tones must not move with the moment each report happened to catch it.
     long long AheadUs(Clock::time_point now) const;
-    // When the learning last began.
+    // When the learning last began, or began again after the server fell behind.
     Clock::time_point Since() const { return since_; }
 
 private:

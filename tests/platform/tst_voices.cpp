@@ -68,6 +68,8 @@ struct ServerModel
     int cycle = 1024;
     Clock::time_point stall = Clock::time_point::max();
     int missed = 0;
+    // How long it stands still before it reads the cycle then due, at once.
+    Clock::duration frozen{};
 
     Clock::duration CycleLength() const
     {
@@ -82,8 +84,13 @@ struct ServerModel
             return (t - firstRead) / CycleLength() + 1;
         };
         long long cycles = cyclesBy(when);
-        if (when >= stall) // it stands still for the cycles it misses, then reads on
-            cycles = std::max(cycles - missed, cyclesBy(stall));
+        // It stands still for the cycles it misses, then reads on; one that was held up reads
+        // the cycle due at once when it wakes, then keeps to its new pace.
+        const long long woken = frozen > Clock::duration{} ? 1 : 0;
+        if (when >= stall + frozen)
+            cycles = std::max(cycles - missed, cyclesBy(stall) + woken);
+        else if (when >= stall)
+            cycles = cyclesBy(stall);
         return cycles * cycle;
     }
     // The frame read at `when`, by the same count (the end of the cycle that reads it).
@@ -203,17 +210,29 @@ private Q_SLOTS:
         QTest::addColumn<int>("firstReadMs");
         QTest::addColumn<int>("reportUs");
         QTest::addColumn<int>("stallMs");
+        QTest::addColumn<int>("missed");
+        QTest::addColumn<int>("frozenMs");
         QTest::addColumn<int>("checkMs");
         // A desktop's cycle, asked every 10 ms as a running stream is.
-        QTest::newRow("cycles of 1024, reports every 10 ms") << 1024 << 20 << 10000 << -1 << 3000;
-        QTest::newRow("cycles of 2048, reports every 10 ms") << 2048 << 40 << 10000 << -1 << 3000;
+        QTest::newRow("cycles of 1024, reports every 10 ms")
+            << 1024 << 20 << 10000 << -1 << 0 << 0 << 3000;
+        QTest::newRow("cycles of 2048, reports every 10 ms")
+            << 2048 << 40 << 10000 << -1 << 0 << 0 << 3000;
         // Asked every millisecond from the moment the stream starts, and read first a little
         // more than a cycle later: the first few reports come before any reading, and must not
         // put its start at their own moments.
-        QTest::newRow("young stream, first read after a cycle") << 1024 << 27 << 1000 << -1 << 300;
-        QTest::newRow("young stream, first read after two") << 1024 << 52 << 1000 << -1 << 300;
+        QTest::newRow("young stream, first read after a cycle")
+            << 1024 << 27 << 1000 << -1 << 0 << 0 << 300;
+        QTest::newRow("young stream, first read after two")
+            << 1024 << 52 << 1000 << -1 << 0 << 0 << 300;
         // A server that missed two cycles reads everything two cycles later from then on.
-        QTest::newRow("server fell behind") << 1024 << 20 << 10000 << 1500 << 3000;
+        QTest::newRow("server fell behind") << 1024 << 20 << 10000 << 1500 << 2 << 0 << 3000;
+        // A server held up for 30 ms (a busy machine) reads the cycle then due as it wakes and
+        // goes on a cycle later: the reports of its waking lie between its old pace and its
+        // new one, and must not hold the tones there once it is seen to have fallen behind.
+        QTest::newRow("server held up 30 ms") << 1024 << 20 << 10000 << 1512 << 1 << 30 << 2200;
+        QTest::newRow("server held up 30 ms, cycles of 2048")
+            << 2048 << 40 << 10000 << 1500 << 1 << 60 << 2200;
     }
     void readClockFindsWhereTheServerReads()
     {
@@ -221,6 +240,8 @@ private Q_SLOTS:
         QFETCH(int, firstReadMs);
         QFETCH(int, reportUs);
         QFETCH(int, stallMs);
+        QFETCH(int, missed);
+        QFETCH(int, frozenMs);
         QFETCH(int, checkMs);
         using namespace std::chrono;
         using Clock = platform::ReadClock::Clock;
@@ -230,17 +251,23 @@ private Q_SLOTS:
         server.firstRead = start + milliseconds(firstReadMs);
         if (stallMs >= 0) {
             server.stall = start + milliseconds(stallMs);
-            server.missed = 2;
+            server.missed = missed;
+            server.frozen = milliseconds(frozenMs);
         }
         std::mt19937 draw(7);
-        std::uniform_int_distribution<int> wait(reportUs / 2, reportUs + reportUs / 2);
         std::uniform_int_distribution<int> lateness(20, 300); // µs on the way back
         platform::ReadClock clock;
         clock.Restart(start);
+        // Asked as the device asks: every millisecond while the clock learns afresh.
+        const auto wait = [&](Clock::time_point at) {
+            const int mean = at - clock.Since() < seconds(1) ? 1000 : reportUs;
+            return microseconds(
+                std::uniform_int_distribution<int>(mean / 2, mean + mean / 2)(draw));
+        };
         double earliestMs = 0;
         double latestMs = 0;
         for (Clock::time_point at = start; at < start + milliseconds(checkMs + 1000);
-             at += microseconds(wait(draw))) {
+             at += wait(at)) {
             clock.Take(at + microseconds(lateness(draw)), server.ReadBy(at), 0, ServerModel::kRate);
             if (at < start + milliseconds(checkMs))
                 continue;
