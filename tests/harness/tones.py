@@ -235,3 +235,41 @@ def _follow_file(tone, left, right, ref, rest_may_be_lost):
         return None
     tone.update({"whole": True, "gaps": gaps, "lost": lost})
     return at
+
+
+# A bare client's click train, played beside the program to tell the sound server's own
+# faults from the program's: a 2 ms burst every CLICK_EVERY frames, on both channels.
+CLICK_EVERY = 5000
+CLICK_FRAMES = 88
+# A click heard this many frames off its place was moved by the server (a graph cycle is 1024
+# frames or more); less is the resampler's smear of a graph at another rate.
+CLICK_SLACK = 16
+
+
+def write_click_train(path, seconds):
+    """Raw 16-bit stereo at RATE: a click every CLICK_EVERY frames for `seconds`."""
+    period = array.array("h", [0] * (2 * CLICK_EVERY))
+    for i in range(CLICK_FRAMES):
+        period[2 * i] = period[2 * i + 1] = 12000 if (i // 10) % 2 == 0 else -12000
+    if sys.byteorder != "little":
+        period.byteswap()
+    with open(path, "wb") as f:
+        for _ in range(int(seconds * RATE) // CLICK_EVERY + 1):
+            f.write(period.tobytes())
+
+
+def click_breaks(left):
+    """Where a recorded click train was broken: (frame of the click, frames to the next one)
+    for every gap that is not CLICK_EVERY, and the number of clicks heard."""
+    onsets = []
+    quiet = CLICK_EVERY
+    for i, v in enumerate(left):
+        if abs(v) > 4 * SOUND:
+            if quiet >= CLICK_EVERY // 2:
+                onsets.append(i)
+            quiet = 0
+        else:
+            quiet += 1
+    breaks = [(a, b - a) for a, b in zip(onsets, onsets[1:])
+              if abs(b - a - CLICK_EVERY) > CLICK_SLACK]
+    return breaks, len(onsets)

@@ -3,6 +3,11 @@
 
     analyse.py REC.raw REC.stamps TURNS.log LEFT.wav RIGHT.wav
     analyse.py --turns TURNS.log MIN_TURNS     (the turns alone, for a run without sound)
+    analyse.py --bare REC.raw REC.stamps TURNS.log MAIN.stamps
+                                  (a bare client's click train, recorded beside the program
+                                  on a second output of the same server: whether the server
+                                  kept every click in its place, and both recordings, this
+                                  one and the program's (MAIN), in time; exit 1 when not)
 
 REC.raw and REC.stamps come from recorder.py, TURNS.log from tone_run. What must hold:
   - every tone heard is on one side only, the other channel silent or at least 60 dB below;
@@ -58,7 +63,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "harness"))
-from tones import RATE, ToneFile, channels, find_tones  # noqa: E402
+from tones import CLICK_EVERY, RATE, ToneFile, channels, click_breaks, find_tones  # noqa: E402
 
 # The tone must start within this time after its turn's motion tick.
 MAX_DELAY_MS = 100.0
@@ -78,6 +83,10 @@ MAX_CROSSTALK_RATIO = 1e-3
 # turns is a stall. (Pauses of the whole machine approaching half a second were seen here.)
 MAX_TURN_GAP_MS = 1000.0
 MIN_TONES = 20
+# A recording that fell this far behind the clock for good was held up by the server: the
+# tightest reads of a recording that keeps pace wander by up to 6 ms here under load, and the
+# shortest graph cycle tested is 23 ms.
+MAX_RECORDING_FALL_MS = 15.0
 # The tones' beat: the spread of tick-to-tone times (1st to 99th percentile), the difference
 # of the two sides' medians, and how far the time between two tones may be from the time
 # between their ticks.
@@ -97,14 +106,18 @@ def fail_input(text):
 def read_recording(raw_path, stamp_path):
     with open(raw_path, 'rb') as f:
         left, right = channels(f.read())
+    return left, right, read_stamps(stamp_path)
+
+
+def read_stamps(path):
     stamps = []
-    with open(stamp_path) as f:
+    with open(path) as f:
         for line in f:
             end, ns = line.split()
             stamps.append((int(end), int(ns)))
     if not stamps:
         fail_input('the recording is empty')
-    return left, right, stamps
+    return stamps
 
 
 def read_turns(path):
@@ -200,6 +213,59 @@ def turns_only(turns_path, min_turns):
     if len(turns) < min_turns:
         failures.append('only %d turns, at least %d were due' % (len(turns), min_turns))
     return report(failures, 'turns')
+
+
+def fell_behind(stamps):
+    """How far a recording fell behind the clock for good, in ms, and from when: the sink or
+    its monitor held up by the server. Each read bounds from above the moment its frames left
+    the sink; the tightest bound of each half second is taken, and the largest rise of the
+    bounds from before a moment to after it, all of them, is the fall."""
+    tightest = {}
+    first = stamps[0][1]
+    for end, ns in stamps:
+        piece = (ns - first) // 500_000_000
+        tightest[piece] = min(tightest.get(piece, ns), ns - end * 1e9 / RATE)
+    pieces = sorted(tightest)
+    rises = [min(tightest[p] for p in pieces[k:]) - min(tightest[p] for p in pieces[:k])
+             for k in range(1, len(pieces))]
+    if not rises or max(rises) <= 0:
+        return 0.0, None
+    # From the first piece after which it had fallen most of the way.
+    k = next(k for k, rise in enumerate(rises) if rise >= max(rises) / 2)
+    return max(rises) / 1e6, first + pieces[k + 1] * 500_000_000
+
+
+def bare_client(raw_path, stamp_path, turns_path, main_stamp_path):
+    """The click train of a bare client beside the program: a click every CLICK_EVERY frames
+    as it was written, unless the server put silence into its stream or lost a part of it; and
+    both recordings keeping pace with the clock, unless the server held them up."""
+    left, _, stamps = read_recording(raw_path, stamp_path)
+    _, info = read_turns(turns_path)
+    at = lambda ns: '%.3f s into the run' % ((ns - info['started']) / 1e9) if ns else 'at the end'
+    clock = RecordingClock(stamps)
+    breaks, count = click_breaks(left)
+    # What the server did before the program started did not touch the program's run.
+    breaks = [(frame, gap) for frame, gap in breaks
+              if (clock.ns(frame) or info['started']) >= info['started']]
+    print('bare client beside the program, on a second output: %d clicks' % count)
+    for frame, gap in breaks:
+        print('  the server moved its click %s by %+d frames (%+.1f ms)'
+              % (at(clock.ns(frame)), gap - CLICK_EVERY, (gap - CLICK_EVERY) * 1000 / RATE))
+    if count < 10:
+        print('  too few clicks to tell')
+        return 2
+    behind = False
+    for what, path in (('bare client\'s', stamp_path), ('program\'s', main_stamp_path)):
+        fall, since = fell_behind(read_stamps(path))
+        print('  the recording of the %s output fell %.1f ms behind the clock at the most'
+              % (what, fall))
+        if fall > MAX_RECORDING_FALL_MS:
+            behind = True
+            print('  that is the server holding it up, from %s' % at(since))
+    broken = breaks or behind
+    print('bare client: %s' % ('every click in its place, both recordings in time'
+                               if not broken else 'BROKEN by the server'))
+    return 1 if broken else 0
 
 
 def parse_arguments():
@@ -333,6 +399,8 @@ def check_beat(delays, stamps, args, failures):
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == '--turns':
         return turns_only(sys.argv[2], int(sys.argv[3]))
+    if len(sys.argv) == 6 and sys.argv[1] == '--bare':
+        return bare_client(*sys.argv[2:])
     args = parse_arguments()
     try:
         refs = {'L': ToneFile(args.left_wav, 'L'), 'R': ToneFile(args.right_wav, 'R')}

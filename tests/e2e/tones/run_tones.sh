@@ -13,6 +13,9 @@
 #    sink while tone_run runs a stimulation with tones on at the fastest speed, and lets
 #    analyse.py check the recording against the turns tone_run printed: every tone its file
 #    sample for sample. Under PipeWire its graph runs at the files' 44.1 kHz for this.
+#    Beside it a bare client plays a click train on a second output: when the tones fail
+#    and the server broke that client as well (or held up a recording), the server is shown
+#    at fault side by side and the run is made once more, which must pass.
 # 1b. (sound48, PipeWire) The same with PipeWire's graph at its own default of 48 kHz, where
 #    the server resamples every tone: each must sound in one piece, as long as its file, with
 #    nothing of it held back for later.
@@ -73,6 +76,7 @@ done
 work=$(mktemp -d /tmp/tarrowin-tones.XXXXXX)
 recorder_pid=""
 recorder2_pid=""
+bare_pid=""
 program_pid=""
 poller_pid=""
 export XDG_RUNTIME_DIR=$work/runtime
@@ -86,6 +90,7 @@ cleanup() {
     stop_pid "$poller_pid"
     stop_pid "$recorder_pid"
     stop_pid "$recorder2_pid"
+    stop_pid "$bare_pid"
     sound_session_stop
     rm -rf "$work"
 }
@@ -306,6 +311,9 @@ check_graph_pace() {
     python3 - "$sound_session_server" "$work/$1.inputs" "$work/$1.sinks" <<'PY' ||
 import re, sys
 server, inputs, sinks = sys.argv[1], open(sys.argv[2]).read(), open(sys.argv[3]).read()
+# The program's own streams, not the bare client's beside it.
+inputs = ''.join(block for block in re.split(r'(?=Sink Input #)', inputs)
+                 if 'application.process.binary = "pacat"' not in block)
 if server == 'pipewire':
     asked = [int(n) / int(d) for n, d in re.findall(r'node.latency = "(\d+)/(\d+)"', inputs)]
     print('the program\'s streams ask the graph for cycles of %s ms'
@@ -319,10 +327,31 @@ PY
         fail "the program's streams shorten the server's cycle below a desktop's own"
 }
 
-# A recorded run $1 with tones on, checked by analyse.py with the options that follow. With
-# TONE_LOAD set, two busy loops run beside it.
-sound_run() {
-    local name=$1 busy=()
+# A bare client beside the run $1: a click train on a second output of the same server,
+# recorded from that output's monitor, so that a fault of the server itself (its graph missing
+# a cycle on a machine held up for tens of ms) shows as such: it breaks this client too, where
+# a fault of the program leaves it whole. Its queue is long, so that it leaves the graph's pace
+# to the program's streams.
+start_bare_client() {
+    [ -f "$work/clicks.raw" ] || python3 -c 'import sys
+sys.path.insert(0, sys.argv[1])
+from tones import write_click_train
+write_click_train(sys.argv[2], float(sys.argv[3]))' "$here/../../harness" "$work/clicks.raw" $((seconds + 10))
+    sound_session_add_sink beside || fail "a second output could not be loaded"
+    launch_recorder "rec-$1-beside" beside.monitor
+    recorder2_pid=$started_recorder
+    # shellcheck disable=SC2046  # the words of the environment
+    env $(sound_session_recorder_env) pacat --playback --device=beside --format=s16le \
+        --rate=44100 --channels=2 --latency-msec=200 --raw "$work/clicks.raw" \
+        2>"$work/$1-bare.err" &
+    bare_pid=$!
+    await_recorder "rec-$1-beside" "$recorder2_pid"
+}
+
+# One recorded run $1 with tones on, the bare client beside it, checked by analyse.py with the
+# options that follow. Status 1 when the tones failed, 3 when the bare client broke too.
+sound_attempt() {
+    local name=$1 busy=() status
     shift
     if ! start_pulse; then
         echo "SKIP: no $sound_session_server sound server can be started on this machine"
@@ -331,6 +360,7 @@ sound_run() {
     fi
     start_recorder "rec-$name" null.monitor
     recorder_pid=$started_recorder
+    start_bare_client "$name"
     if [ -n "${TONE_LOAD:-}" ]; then
         for _ in 1 2; do
             timeout $((seconds + 10)) sh -c 'while :; do :; done' &
@@ -340,12 +370,44 @@ sound_run() {
     start_program "$name" "$seconds" "${TONE_SPEED:-9}"
     sleep 3
     check_graph_pace "$name"
-    finish_run "$name"
+    wait_program "$name"
+    sleep 1
+    stop_pid "$bare_pid"
+    bare_pid=""
+    stop_pid "$recorder_pid" INT
+    stop_pid "$recorder2_pid" INT
+    recorder_pid=""
+    recorder2_pid=""
+    sound_session_stop
     for pid in "${busy[@]}"; do stop_pid "$pid"; done
     show "$work/rec-$name.err" "recorder said"
     told_nothing "$name"
-    analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@" ||
-        fail "the recorded tones do not match the turns"
+    analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@"
+    status=$?
+    python3 "$here/analyse.py" --bare "$work/rec-$name-beside.raw" \
+        "$work/rec-$name-beside.stamps" "$work/$name.log" "$work/rec-$name.stamps"
+    case $?,$status in
+    0,*) return $status ;;
+    1,0) return 0 ;;
+    1,*) return 3 ;;
+    *) fail "the bare client beside the program could not be heard" ;;
+    esac
+}
+
+# A recorded run $1 with tones on, checked by analyse.py with the options that follow. With
+# TONE_LOAD set, two busy loops run beside it. A run in which the sound server broke the bare
+# client as well tells nothing of the program: it is made once more, and that one must pass.
+# A failure while the bare client kept every click in its place is the program's, and fails.
+sound_run() {
+    local name=$1 status
+    shift
+    sound_attempt "$name" "$@"
+    status=$?
+    [ $status -eq 0 ] && return 0
+    [ $status -eq 3 ] || fail "the recorded tones do not match the turns"
+    echo "the sound server broke the bare client beside the program in the same run: the run" \
+        "is made once more"
+    sound_attempt "$name-again" "$@" || fail "the recorded tones do not match the turns"
 }
 
 # The graph's cycle in ms for a quantum of $1 frames at $2 Hz, and the longest a tone may then
