@@ -8,6 +8,8 @@
                                   on a second output of the same server: whether the server
                                   kept every click in its place, and both recordings, this
                                   one and the program's (MAIN), in time; exit 1 when not)
+    analyse.py --held-up STAMPS...  (whether the server held up any of these recordings for
+                                  good, by more than MAX_RECORDING_FALL_MS; exit 1 if so)
 
 REC.raw and REC.stamps come from recorder.py, TURNS.log from tone_run. What must hold:
   - every tone heard is on one side only, the other channel silent or at least 60 dB below;
@@ -84,9 +86,9 @@ MAX_CROSSTALK_RATIO = 1e-3
 MAX_TURN_GAP_MS = 1000.0
 MIN_TONES = 20
 # A recording that fell this far behind the clock for good was held up by the server: the
-# tightest reads of a recording that keeps pace wander by up to 6 ms here under load, and the
-# shortest graph cycle tested is 23 ms.
-MAX_RECORDING_FALL_MS = 15.0
+# tightest reads of a recording that keeps pace wander by 3 ms here, and a graph cycle lost is
+# 23 ms at the least.
+MAX_RECORDING_FALL_MS = 12.0
 # The tones' beat: the spread of tick-to-tone times (1st to 99th percentile), the difference
 # of the two sides' medians, and how far the time between two tones may be from the time
 # between their ticks.
@@ -225,14 +227,28 @@ def fell_behind(stamps):
     for end, ns in stamps:
         piece = (ns - first) // 500_000_000
         tightest[piece] = min(tightest.get(piece, ns), ns - end * 1e9 / RATE)
-    pieces = sorted(tightest)
+    # The last half second is left out, as the players stop and the sink winds down, and a
+    # fall must hold for a second at least.
+    pieces = sorted(tightest)[:-1]
     rises = [min(tightest[p] for p in pieces[k:]) - min(tightest[p] for p in pieces[:k])
-             for k in range(1, len(pieces))]
+             for k in range(1, len(pieces) - 1)]
     if not rises or max(rises) <= 0:
         return 0.0, None
     # From the first piece after which it had fallen most of the way.
     k = next(k for k, rise in enumerate(rises) if rise >= max(rises) / 2)
     return max(rises) / 1e6, first + pieces[k + 1] * 500_000_000
+
+
+def held_up(paths):
+    """Whether the server held up a recording: it fell behind the clock for good."""
+    held = False
+    for path in paths:
+        fall, _ = fell_behind(read_stamps(path))
+        if fall > MAX_RECORDING_FALL_MS:
+            held = True
+            print('the server held up the recording %s: it fell %.1f ms behind the clock'
+                  % (os.path.basename(path), fall))
+    return 1 if held else 0
 
 
 def bare_client(raw_path, stamp_path, turns_path, main_stamp_path):
@@ -399,6 +415,8 @@ def check_beat(delays, stamps, args, failures):
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == '--turns':
         return turns_only(sys.argv[2], int(sys.argv[3]))
+    if len(sys.argv) > 2 and sys.argv[1] == '--held-up':
+        return held_up(sys.argv[2:])
     if len(sys.argv) == 6 and sys.argv[1] == '--bare':
         return bare_client(*sys.argv[2:])
     args = parse_arguments()
