@@ -6,11 +6,11 @@
 # runtime is not installed.
 #
 #   TARROWIN_FUZZ_BUILD_DIR  build folder (default: build-fuzz beside the sources)
-#   TARROWIN_FUZZ_SECONDS    fuzzing time per target (default: 30)
+#   TARROWIN_FUZZ_SECONDS    fuzzing time per target (default: 20)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TARROWIN_FUZZ_BUILD_DIR:-$repo/build-fuzz}
-seconds=${TARROWIN_FUZZ_SECONDS:-30}
+seconds=${TARROWIN_FUZZ_SECONDS:-20}
 here=$repo/tests/fuzz
 
 if ! command -v clang++ >/dev/null; then

@@ -40,7 +40,7 @@
 # The sound server (tests/harness/sound_session.sh) is started and stopped by its PID; every
 # null sink is loaded with norewinds=1, so that its monitor records each tone whole.
 #
-# Environment: TONE_SECONDS (default 8) is the length of the run with sound; TONE_STEPS
+# Environment: TONE_SECONDS (default 6) is the length of the run with sound; TONE_STEPS
 # the steps to run (default "sound silent restart late switch" under PulseAudio, "sound
 # sound48 restart restart-service late switch" under PipeWire: a run without any server is
 # the same whichever server is missing).
@@ -62,7 +62,7 @@ pipewire) default_steps="sound sound48 sound2048 soundload restart restart-servi
 esac
 program=$(program_argument tone_run "$@") || exit 2
 build_dir=$(dirname "$program")
-seconds=${TONE_SECONDS:-8}
+seconds=${TONE_SECONDS:-6}
 silent_seconds=4
 steps=" ${TONE_STEPS:-$default_steps} "
 left_wav=$build_dir/Tones/beep_l.wav
