@@ -16,7 +16,8 @@
 #    Beside it a bare client plays a click train on a second output: when the tones fail
 #    and the server broke that client as well (or held up a recording), the server is shown
 #    at fault side by side and the run is made once more, which must pass. So is any step
-#    below that failed while the server held up one of its recordings (guarded).
+#    below that failed while the server held up one of its recordings or broke the bare client
+#    (there beside the restarts and the late server) (guarded).
 # 1b. (sound48, PipeWire) The same with PipeWire's graph at its own default of 48 kHz, where
 #    the server resamples every tone: each must sound in one piece, as long as its file, with
 #    nothing of it held back for later.
@@ -78,6 +79,7 @@ work=$(mktemp -d /tmp/tarrowin-tones.XXXXXX)
 recorder_pid=""
 recorder2_pid=""
 bare_pid=""
+bare_recorder_pid=""
 program_pid=""
 poller_pid=""
 export XDG_RUNTIME_DIR=$work/runtime
@@ -93,6 +95,7 @@ stop_all() {
     stop_pid "$recorder_pid"
     stop_pid "$recorder2_pid"
     stop_pid "$bare_pid"
+    stop_pid "$bare_recorder_pid"
     sound_session_stop
 }
 
@@ -280,6 +283,7 @@ finish_run() {
     sleep 1
     stop_pid "$recorder_pid" INT
     stop_pid "$recorder2_pid" INT
+    stop_bare_client
     recorder_pid=""
     recorder2_pid=""
     sound_session_stop
@@ -380,13 +384,29 @@ from tones import write_click_train
 write_click_train(sys.argv[2], float(sys.argv[3]))' "$here/../../harness" "$work/clicks.raw" $((seconds + 10))
     sound_session_add_sink beside || fail "a second output could not be loaded"
     launch_recorder "rec-$1-beside" beside.monitor
-    recorder2_pid=$started_recorder
+    bare_recorder_pid=$started_recorder
     # shellcheck disable=SC2046  # the words of the environment
     env $(sound_session_recorder_env) pacat --playback --device=beside --format=s16le \
         --rate=44100 --channels=2 --latency-msec=200 --raw "$work/clicks.raw" \
         2>"$work/$1-bare.err" &
     bare_pid=$!
-    await_recorder "rec-$1-beside" "$recorder2_pid"
+    await_recorder "rec-$1-beside" "$bare_recorder_pid"
+}
+
+# Stops the bare client and its recorder.
+stop_bare_client() {
+    stop_pid "$bare_pid"
+    stop_pid "$bare_recorder_pid" INT
+    bare_pid=""
+    bare_recorder_pid=""
+}
+
+# The bare client of the run $1 beside the program's recording $2: when the server broke it
+# or held up either recording, the step's failure is the server's (guarded).
+judge_bare_client() {
+    python3 "$here/analyse.py" --bare "$work/rec-$1-beside.raw" "$work/rec-$1-beside.stamps" \
+        "$work/${3:-$1}.log" "$work/$2.stamps"
+    [ $? -ne 1 ] || touch "$work/server-at-fault"
 }
 
 # One recorded run $1 with tones on, the bare client beside it, checked by analyse.py with the
@@ -413,12 +433,9 @@ sound_attempt() {
     check_graph_pace "$name"
     wait_program "$name"
     sleep 1
-    stop_pid "$bare_pid"
-    bare_pid=""
+    stop_bare_client
     stop_pid "$recorder_pid" INT
-    stop_pid "$recorder2_pid" INT
     recorder_pid=""
-    recorder2_pid=""
     sound_session_stop
     for pid in "${busy[@]}"; do stop_pid "$pid"; done
     show "$work/rec-$name.err" "recorder said"
@@ -522,14 +539,16 @@ restart_run() {
     local name=$1 part=$2
     echo "== sound server restart ($part): a 14 s run, killed at 4 s, started again at 7 s"
     start_recorded_run "$name" 14 "rec-$name-before"
+    start_bare_client "$name-before"
     sleep_until $((t0 + $(ms 4000)))
     killed_ns=$(now_ns)
     # Killed outright: it leaves its socket (and the daemon its pid file) behind, as a crash
     # does.
     sound_session_kill "$part"
-    # The recorder ends by itself when the server goes.
+    # The recorders end by themselves when the server goes.
     stop_pid "$recorder_pid" INT
     recorder_pid=""
+    stop_bare_client
     sleep_until $((t0 + $(ms 6900)))
     # A PulseAudio service whose PipeWire went refuses clients until it is started again, as
     # a desktop's service manager does with the daemon: it goes before the watch on its
@@ -541,8 +560,11 @@ restart_run() {
         "started, started again at $(((launched_ns - t0) / 1000000)) ms and answered at" \
         "$(((answered_ns - t0) / 1000000)) ms"
     await_recorder "rec-$name-after" "$recorder_pid"
+    start_bare_client "$name-after"
     finish_run "$name"
     told_once "$name"
+    judge_bare_client "$name-before" "rec-$name-before" "$name"
+    judge_bare_client "$name-after" "rec-$name-after" "$name"
     echo "-- before the server was killed"
     analyse "$work/rec-$name-before.raw" "$work/rec-$name-before.stamps" "$work/$name.log" \
         --judge-until $((killed_ns - $(ms 300))) --min-tones 10 ||
@@ -572,9 +594,11 @@ late_step() {
     echo "the server was started $(((launched_ns - t0) / 1000000)) ms after the program and" \
         "answered at $(((answered_ns - t0) / 1000000)) ms"
     await_recorder rec-late "$recorder_pid"
+    start_bare_client late
     finish_run late
     export XDG_RUNTIME_DIR=$main_runtime
     told_once late
+    judge_bare_client late rec-late
     # The program finds no server at once, as it starts; were the failure to come a moment
     # later, it would first be taken for no problem.
     analyse "$work/rec-late.raw" "$work/rec-late.stamps" "$work/late.log" \
