@@ -401,18 +401,26 @@ stop_bare_client() {
     bare_recorder_pid=""
 }
 
-# The bare client of the run $1 beside the program's recording $2: when the server broke it
-# or held up either recording, the step's failure is the server's (guarded).
+# The bare client of the run $1 beside the program's recording $2 (the turns in $3.log, or
+# $1.log): when the server broke it or held up either recording, the step's failure is the
+# server's (guarded).
 judge_bare_client() {
     python3 "$here/analyse.py" --bare "$work/rec-$1-beside.raw" "$work/rec-$1-beside.stamps" \
         "$work/${3:-$1}.log" "$work/$2.stamps"
-    [ $? -ne 1 ] || touch "$work/server-at-fault"
+    case $? in
+    1) touch "$work/server-at-fault" ;;
+    2) fail "the bare client beside the program could not be heard" ;;
+    esac
 }
 
-# One recorded run $1 with tones on, the bare client beside it, checked by analyse.py with the
-# options that follow. Status 1 when the tones failed, 3 when the bare client broke too.
+# A recorded run $1 with tones on, the bare client beside it, checked by analyse.py with the
+# options that follow. With TONE_LOAD set, two busy loops run beside it.
+sound_run() {
+    guarded sound_attempt "$@"
+}
+
 sound_attempt() {
-    local name=$1 busy=() status
+    local name=$1 busy=()
     shift
     if ! start_pulse; then
         echo "SKIP: no $sound_session_server sound server can be started on this machine"
@@ -431,40 +439,13 @@ sound_attempt() {
     start_program "$name" "$seconds" "${TONE_SPEED:-9}"
     sleep 3
     check_graph_pace "$name"
-    wait_program "$name"
-    sleep 1
-    stop_bare_client
-    stop_pid "$recorder_pid" INT
-    recorder_pid=""
-    sound_session_stop
+    finish_run "$name"
     for pid in "${busy[@]}"; do stop_pid "$pid"; done
     show "$work/rec-$name.err" "recorder said"
     told_nothing "$name"
-    analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@"
-    status=$?
-    python3 "$here/analyse.py" --bare "$work/rec-$name-beside.raw" \
-        "$work/rec-$name-beside.stamps" "$work/$name.log" "$work/rec-$name.stamps"
-    case $?,$status in
-    0,*) return $status ;;
-    1,0) return 0 ;;
-    1,*) return 3 ;;
-    *) fail "the bare client beside the program could not be heard" ;;
-    esac
-}
-
-# A recorded run $1 with tones on, checked by analyse.py with the options that follow. With
-# TONE_LOAD set, two busy loops run beside it.
-sound_run() {
-    guarded sound_once "$@"
-}
-
-sound_once() {
-    sound_attempt "$@"
-    case $? in
-    0) return 0 ;;
-    3) touch "$work/server-at-fault" ;;
-    esac
-    fail "the recorded tones do not match the turns"
+    judge_bare_client "$name" "rec-$name"
+    analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@" ||
+        fail "the recorded tones do not match the turns"
 }
 
 # The graph's cycle in ms for a quantum of $1 frames at $2 Hz, and the longest a tone may then
