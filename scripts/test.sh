@@ -82,6 +82,9 @@ if [ $package_only = 1 ]; then
 fi
 
 export TARROWIN_TEST_TOOLS=1
+# The test builds keep the stacks' debug information only (functions, files and lines), which
+# is what their sanitizers and crashes print, for a quicker build.
+export TARROWIN_CMAKE_ARGS="-DTARROWIN_LINE_TABLES=ON $TARROWIN_CMAKE_ARGS"
 scripts/setup.sh
 # A failing test does not hold back the sanitized pass: both are reported, and either fails
 # the command.

@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build_dir=${1:-build-tsan}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DTARROWIN_TSAN=ON >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DTARROWIN_TSAN=ON -DTARROWIN_LINE_TABLES=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target tst_soundserver tst_tonefile
 # The tests start the sound server and its tools with posix_spawn, which the sanitizer does not
 # take for a fork: after a fork of a process with threads it stops judging anything. What the
