@@ -135,7 +135,7 @@ int main(int argc, char **argv)
         SleepUntil(tick);
         // steady_clock is CLOCK_MONOTONIC.
         const platform::detail::TickScope moment(
-            &schedule, platform::detail::Moment(std::chrono::nanoseconds(tick)));
+            &schedule, platform::detail::Moment(std::chrono::nanoseconds(tick)), false);
         device.Stop(voices[1 - side]);
         device.Close(voice);
         const platform::AudioResult result = device.Open(voice, files[side]);

@@ -24,6 +24,25 @@ bool JustAfterAnotherTick(const void *timer, Moment at)
            at - g_last->ended <= kChainedWithin;
 }
 
+// The moment of the tick whose work a worker's tick at `began` does.
+Moment MomentOfWork(const void *timer, Moment began)
+{
+    if (g_current) {
+        // Ticked inside another tick's handler (its DoEvents, right after it asked this timer
+        // for work): the work is that tick's, and so is the moment, however long the handler
+        // ran before it let the events in.
+        return *g_current;
+    }
+    if (g_woken && g_woken->first == timer) {
+        const Moment woke = g_woken->second;
+        g_woken.reset();
+        return woke;
+    }
+    if (JustAfterAnotherTick(timer, began))
+        return g_last->moment;
+    return began;
+}
+
 } // namespace
 
 std::optional<Moment> CurrentTickMoment()
@@ -37,20 +56,14 @@ void NoteWake(const void *timer)
         g_woken = std::make_pair(timer, g_last->moment);
 }
 
-TickScope::TickScope(const void *timer, Moment began)
+TickScope::TickScope(const void *timer, Moment began, bool servesOtherTicks)
     : timer_(timer), moment_(began), outer_(g_current)
 {
-    if (outer_) {
-        // Ticked inside another tick's handler (its DoEvents, right after it asked this timer
-        // for work): the work is that tick's, and so is the moment, however long the handler
-        // ran before it let the events in.
-        moment_ = *outer_;
-    } else if (g_woken && g_woken->first == timer) {
-        moment_ = g_woken->second;
-        g_woken.reset();
-    } else if (JustAfterAnotherTick(timer, began)) {
-        moment_ = g_last->moment;
-    }
+    // A timer whose work is its own keeps its moment: a tick that merely ended a moment
+    // before (the sound line's, hiding its words) must not move the turns it makes, nor their
+    // tones.
+    if (servesOtherTicks)
+        moment_ = MomentOfWork(timer, began);
     g_current = moment_;
 }
 

@@ -531,7 +531,8 @@ void Timer::Tick()
     const auto alive = alive_;
     {
         // What the tick asks of the sound output is placed after the tick's moment.
-        const detail::TickScope moment(this, began);
+        // A timer that sleeps until another tick gives it work is that tick's worker.
+        const detail::TickScope moment(this, began, static_cast<bool>(idle_));
         // A failing tick is reported and the next tick comes as usual.
         detail::RunHandler(form_, "a tick", Name(), tick_);
     }

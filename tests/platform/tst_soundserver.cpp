@@ -316,7 +316,7 @@ private Q_SLOTS:
             if (voice == right) {
                 // Asked for by a tick so long ago that its place in the stream is gone: the
                 // tone sounds whole, as soon as it can.
-                const platform::detail::TickScope tick(this, asked - 500ms);
+                const platform::detail::TickScope tick(this, asked - 500ms, false);
                 device->Play(voice);
             } else {
                 device->Play(voice);

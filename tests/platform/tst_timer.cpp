@@ -139,6 +139,36 @@ private Q_SLOTS:
         QVERIFY(!CurrentTickMoment());
     }
 
+    // A tick right after another timer's tick is that tick's work only where its timer sleeps
+    // until another tick gives it work (the tone tick after the motion tick's turn); a timer
+    // whose work is its own (the motion tick after the sound line's) keeps its own moment.
+    void aTickRightAfterAnotherHasItsMomentOnlyAsItsWorker_data()
+    {
+        QTest::addColumn<bool>("worker");
+        QTest::newRow("a worker after the tick that gave it work") << true;
+        QTest::newRow("a tick of its own work after an unrelated tick") << false;
+    }
+
+    void aTickRightAfterAnotherHasItsMomentOnlyAsItsWorker()
+    {
+        QFETCH(bool, worker);
+        TickerWindow window(1000);
+        platform::Timer other(window, "Other");
+        std::optional<platform::detail::Moment> first;
+        std::optional<platform::detail::Moment> second;
+        other.OnTimer([&] { first = platform::detail::CurrentTickMoment(); });
+        const auto record = [&] { second = platform::detail::CurrentTickMoment(); };
+        window.ticker.OnTimer(record);
+        window.mover.OnTimer(record);
+        other.Tick();
+        (worker ? window.ticker : window.mover).Tick();
+        QVERIFY(first && second);
+        if (worker)
+            QCOMPARE(second->time_since_epoch().count(), first->time_since_epoch().count());
+        else
+            QVERIFY(*second > *first);
+    }
+
     void keepsItsIntervalWhileWorkRemains()
     {
         TickerWindow window(10, false); // the tick leaves its work in place
