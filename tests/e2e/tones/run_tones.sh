@@ -566,8 +566,9 @@ late_step() {
     echo "== no sound server at the start: a 10 s run, a server started at 3 s"
     main_runtime=$XDG_RUNTIME_DIR
     # An empty runtime folder of its own: nothing there answers until the server is started
-    # in it, with the usual command line.
+    # in it, with the usual command line. A second attempt starts from an empty one too.
     export XDG_RUNTIME_DIR=$work/late-runtime
+    rm -rf "$XDG_RUNTIME_DIR"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
     t0=$(now_ns)
     start_program late 10
