@@ -92,7 +92,8 @@ pa_buffer_attr BufferAttributes(const pa_sample_spec &format)
 } // namespace
 
 PulseAudioDevice::PulseAudioDevice(std::function<void()> linkChanged, int keepRunningMs)
-    : linkChanged_(std::move(linkChanged)), keepRunningMs_(keepRunningMs)
+    : linkChanged_(std::move(linkChanged)), keepRunningMs_(keepRunningMs),
+      trace_(SoundTrace::FromEnvironment(kLeadMs, kSoonestMs))
 {
     spare_.device = this;
     loop_ = pa_threaded_mainloop_new();
@@ -562,8 +563,13 @@ void PulseAudioDevice::TakeReport(Voice &voice, const pa_timing_info &info)
     const auto frameBytes = static_cast<long long>(FrameBytes(voice.streamChannels));
     // The server's index less this device's count: they part at a flush.
     const long long indexOffset = info.write_index / frameBytes - voice.written;
-    voice.clock.Take(Clock::now(), info.read_index / frameBytes - indexOffset,
-                     static_cast<long long>(info.sink_usec), voice.streamRate);
+    const auto now = Clock::now();
+    const long long readFrame = info.read_index / frameBytes - indexOffset;
+    const auto sinkUs = static_cast<long long>(info.sink_usec);
+    voice.clock.Take(now, readFrame, sinkUs, voice.streamRate);
+    if (trace_)
+        trace_->Report(voice.streamName, now, readFrame, voice.written, sinkUs, voice.clock.Since(),
+                       voice.streamRate);
 }
 
 // Where what is asked for at `asked` goes in the stream: the lead after the tick that asked,
@@ -605,6 +611,8 @@ void PulseAudioDevice::Place(Voice &voice, std::optional<Clock::time_point> aske
     voice.toneStart = frame ? *frame : voice.written;
     voice.toneStop = voice.toneStart + static_cast<long long>(voice.playing->Frames());
     voice.soundsUntil = at + Length(*voice.playing);
+    if (trace_)
+        trace_->Tone(voice.streamName, asked, at, voice.toneStart);
     Rewrite(voice, voice.toneStart);
     // The rest of the tone (of a long one, its first second) goes at once too: a busy moment
     // of this thread then cannot leave the server without it.

@@ -31,6 +31,7 @@
 
 #include "AudioDevice.h"
 #include "ReadClock.h"
+#include "SoundTrace.h"
 #include "ToneFile.h"
 
 #include <chrono>
@@ -195,6 +196,7 @@ private:
     Clock::time_point lastUse_{};
     std::minstd_rand paceDraw_;         // the waits between reports
     std::vector<std::int16_t> scratch_; // a rendered stretch on its way to the server
+    std::unique_ptr<SoundTrace> trace_; // what the server told and where tones went, if asked
 };
 
 } // namespace platform

@@ -17,7 +17,8 @@
 #    and the server broke that client as well (or held up a recording), the server is shown
 #    at fault side by side and the run is made once more, which must pass. So is any step
 #    below that failed while the server held up one of its recordings or broke the bare client
-#    (there beside the restarts and the late server) (guarded).
+#    (there beside the restarts and the late server) (guarded). Every run keeps the program's
+#    sound trace; when its tones fail, sound_trace.py says what the trace tells of that run.
 # 1b. (sound48, PipeWire) The same with PipeWire's graph at its own default of 48 kHz, where
 #    the server resamples every tone: each must sound in one piece, as long as its file, with
 #    nothing of it held back for later.
@@ -109,7 +110,7 @@ keep_failure() {
     local keep=$build_dir/e2e-tones-failure
     rm -rf "$keep"
     mkdir -p "$keep"
-    cp "$work"/*.log "$work"/*.err "$work"/rec*.* "$keep"/ 2>/dev/null
+    cp "$work"/*.log "$work"/*.err "$work"/*.trace "$work"/rec*.* "$keep"/ 2>/dev/null
     cp -r "$work"/server-at-fault-* "$keep"/ 2>/dev/null
     echo "the files of this run are in $keep"
 }
@@ -258,9 +259,11 @@ start_recorder() {
 }
 
 # Starts tone_run for $2 seconds at the fastest speed (or the speed $3) in the background, its
-# turns going to $work/$1.log and what it says to $work/$1.err; program_pid is its PID.
+# turns going to $work/$1.log, what it says to $work/$1.err and its sound trace (what the
+# server told of each stream, where each tone went) to $work/$1.trace; program_pid is its PID.
 start_program() {
     QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
+        TARROWIN_SOUND_TRACE="$work/$1.trace" \
         timeout $(($2 + 60)) "$program" "$2" "${3:-9}" >"$work/$1.log" 2>"$work/$1.err" &
     program_pid=$!
 }
@@ -338,10 +341,20 @@ told_nothing() {
     fi
 }
 
+# Checks the recording $1 (its stamps $2) against the turns of the run whose log is $3, with
+# analyse.py's options that follow; when the tones fail, says what the run's sound trace
+# tells of the moments that can move a tone.
 analyse() {
-    local pace=()
+    local pace=() trace=${3%.log}.trace
     [ "$sound_session_server" = pulseaudio ] && pace=(--sink-pace)
-    python3 "$here/analyse.py" "${pace[@]}" "$@" "$left_wav" "$right_wav"
+    python3 "$here/analyse.py" "${pace[@]}" "$@" "$left_wav" "$right_wav" && return 0
+    [ -f "$trace" ] && python3 "$here/sound_trace.py" "$trace" --started "$(started_ns "$3")"
+    return 1
+}
+
+# The moment the run whose log is $1 was started, as it printed it.
+started_ns() {
+    awk '$1 == "#" && $2 == "started" { print $3; exit }' "$1"
 }
 
 # ---------------------------------------------------------------------------------------
@@ -446,6 +459,8 @@ sound_attempt() {
     judge_bare_client "$name" "rec-$name"
     analyse "$work/rec-$name.raw" "$work/rec-$name.stamps" "$work/$name.log" "$@" ||
         fail "the recorded tones do not match the turns"
+    python3 "$here/sound_trace.py" --check "$work/$name.trace" ||
+        fail "the program kept no sound trace of the run"
 }
 
 # The graph's cycle in ms for a quantum of $1 frames at $2 Hz, and the longest a tone may then

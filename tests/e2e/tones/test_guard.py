@@ -3,7 +3,8 @@
 client's click train (tones.click_breaks) and a recording falling behind the clock
 (analyse.fell_behind). Were either to see a fault where there is none, a failing run of the
 program would be made again instead of failing; were either blind, a run the server broke
-would fail the program."""
+would fail the program. And what a failing run's sound trace tells (sound_trace.py): the moments
+that can move a tone, each named as what it is."""
 import array
 import os
 import sys
@@ -14,6 +15,7 @@ sys.path.insert(0, here)
 sys.path.insert(0, os.path.join(here, "..", "..", "harness"))
 import analyse  # noqa: E402
 import tones  # noqa: E402
+import sound_trace  # noqa: E402
 
 RATE = tones.RATE
 EVERY = tones.CLICK_EVERY
@@ -81,6 +83,67 @@ class RecordingFall(unittest.TestCase):
                 self.assertGreaterEqual(fall, least)
                 self.assertLessEqual(fall, most)
                 self.assertEqual(fall > analyse.MAX_RECORDING_FALL_MS, least > 12)
+
+
+
+def made_trace(path, seconds=4, missed=None, ahead=None, at_once=None, late_tone=None):
+    """A trace of two streams read by a server in cycles of 1024 frames, a report every 7 ms or
+    so, a tone every 125 ms placed 15 ms after its tick. The right stream's server misses a
+    cycle at second `missed`, reads a cycle ahead for 300 ms from `ahead`, is held up for 50
+    ms at `at_once` and then reads the cycles due at once; the tone at `late_tone` is placed
+    5 ms late."""
+    cycle_ns = 1024 * 1e9 / RATE
+    lines = ["# lead 15 soonest 8"]
+    for name in ("Left tone", "Right tone"):
+        right = name.startswith("Right")
+        for k in range(int(seconds * 1e9 / 7e6)):
+            t = k * 7e6 + (k * 2654435761 % 1000) * 1e3  # reports somewhat irregular
+            cycles = int(t // cycle_ns) + 1
+            if right and missed is not None and t >= missed * 1e9:
+                cycles = max(cycles - 1, int(missed * 1e9 // cycle_ns) + 1)
+            if right and ahead is not None and 0 <= t - ahead * 1e9 < 3e8:
+                cycles += 1
+            if right and at_once is not None and 0 <= t - at_once * 1e9 < 5e7:
+                cycles = int(at_once * 1e9 // cycle_ns) + 1
+            read = cycles * 1024
+            lines.append("report %d %d %d 0 0 %d %s" % (t, read, read + 8820, RATE, name))
+        for k in range(int(seconds * 8)):
+            asked = k * 125e6
+            late = 5e6 if late_tone is not None and abs(asked - late_tone * 1e9) < 1e6 else 0
+            lines.append("tone %d %d %d %s" % (asked, asked + 15e6 + late, k * 5512, name))
+    with open(path, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+class SoundTrace(unittest.TestCase):
+    CASES = [
+        # name, what the server and the program did, the events expected (stream, words), in
+        # the order of their texts
+        ("a server that keeps its pace", {}, []),
+        ("a cycle missed", {"missed": 2}, [("Right tone", "fell behind")]),
+        ("a cycle read ahead", {"ahead": 2},
+         [("Right tone", "read ahead"), ("Right tone", "frames at once")]),
+        ("held up, two cycles at once", {"at_once": 2}, [("Right tone", "frames at once")]),
+        ("a tone the program came to late", {"late_tone": 1.5},
+         [("Left tone", "came to it late"), ("Right tone", "came to it late")]),
+    ]
+
+    def test_cases(self):
+        path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "tarrowin-trace-%d" % os.getpid())
+        for name, server, expected in self.CASES:
+            with self.subTest(name):
+                made_trace(path, **server)
+                reports, placed = sound_trace.read_trace(path)
+                events = [(stream, text) for stream in sorted(reports)
+                          for _, text in sound_trace.stream_events(reports[stream])
+                          if "learns afresh" not in text]
+                events += [(stream, text) for stream in sorted(placed)
+                           for _, text in sound_trace.tone_events(placed[stream])]
+                self.assertEqual(len(events), len(expected), events)
+                for (stream, text), (want_stream, words) in zip(sorted(events), expected):
+                    self.assertEqual(stream, want_stream)
+                    self.assertIn(words, text)
+        os.remove(path)
 
 
 if __name__ == "__main__":
